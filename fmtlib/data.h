@@ -1,0 +1,44 @@
+// Case data writer: reads the intermediate case file a second time and hands
+// every field of every case to a row of field writers, or measures the numeric
+// fields (mode 1) for the metadata writers.
+#pragma once
+#include <cstdint>
+#include <string>
+
+#include "../txlib/filopen.h"
+
+namespace tx {
+
+struct run_state;
+struct output_routines;
+struct stat_node;
+
+enum size_kind { size_none = 0, size_real = 1, size_whole = 2, size_text = 3 };
+
+struct size_detail {
+  std::int32_t ordinal;
+  std::int32_t kind;  // size_kind
+  std::int32_t width;
+  std::int32_t decimals;
+  float max;  // starts at -3.4028235e38
+  float min;  // starts at 3.4028235e38
+};
+
+struct data_state {
+  file_ptr fp_data;     // data stream of the current pass
+  std::string buffer;   // SPSS line, at most 77 characters
+  std::string temp;     // one formatted value
+};
+
+inline constexpr int data_write = 0;
+inline constexpr int data_measure = 1;
+
+void create_data(run_state& run, const char* name, const output_routines& row, int mode);
+void put_axes_data(run_state& run, const std::uint16_t* c, const output_routines& row);
+
+// Shared by the Triple-S and CSV writers: makes one size record per numeric
+// node of run.statlist (in list order), gives the Triple-S widths to the other
+// lone nodes when `fixed_columns`, and runs the measuring pass into data_name.
+void measure_fields(run_state& run, const char* data_name, bool fixed_columns);
+
+}  // namespace tx

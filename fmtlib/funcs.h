@@ -1,0 +1,47 @@
+// Field writers: one row per data-file form. A field index of 0 or more is the
+// number of a numeric field within the case (incs, then weights); -w marks an
+// axis field of width w.
+#pragma once
+#include <array>
+#include <cstdint>
+#include <cstdio>
+#include <string_view>
+
+namespace tx {
+
+struct run_state;
+
+struct output_routines {
+  int id;
+  void (*put_float)(run_state&, std::FILE*, float value, int index);
+  void (*put_int)(run_state&, std::FILE*, std::int32_t value, int index);
+  void (*put_string)(run_state&, std::FILE*, std::string_view text, int index);
+  void (*end_record)(run_state&, std::FILE*);  // null: nothing ends a record
+};
+
+void out_f(run_state&, std::FILE*, float, int);
+void out_i(run_state&, std::FILE*, std::int32_t, int);
+void out_s(run_state&, std::FILE*, std::string_view, int);
+void out_r(run_state&, std::FILE*);
+void calc_f(run_state&, std::FILE*, float, int);
+void calc_i(run_state&, std::FILE*, std::int32_t, int);
+void calc_s(run_state&, std::FILE*, std::string_view, int);
+void spss_out_f(run_state&, std::FILE*, float, int);
+void spss_out_i(run_state&, std::FILE*, std::int32_t, int);
+void spss_out_s(run_state&, std::FILE*, std::string_view, int);
+void spss_out_r(run_state&, std::FILE*);
+void outcsv_f(run_state&, std::FILE*, float, int);
+void outcsv_i(run_state&, std::FILE*, std::int32_t, int);
+void outcsv_s(run_state&, std::FILE*, std::string_view, int);
+void outcsv_r(run_state&, std::FILE*);
+
+enum routines_row { row_fixed = 0, row_measure = 1, row_spss = 2, row_csv = 3 };
+
+inline constexpr std::array<output_routines, 5> outputroutines{{
+    {0, out_f, out_i, out_s, out_r},
+    {1, calc_f, calc_i, calc_s, nullptr},
+    {2, spss_out_f, spss_out_i, spss_out_s, spss_out_r},
+    {3, outcsv_f, outcsv_i, outcsv_s, outcsv_r},
+    {0, nullptr, nullptr, nullptr, nullptr}}};
+
+}  // namespace tx

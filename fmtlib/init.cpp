@@ -1,0 +1,7 @@
+#include "init.h"
+
+#include "convert.h"
+
+namespace tx {
+void init(run_state&) {}
+}  // namespace tx

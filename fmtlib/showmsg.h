@@ -1,0 +1,9 @@
+// The message formatter: every message of the converter goes through it.
+#pragma once
+#include <cstdio>
+
+namespace tx {
+inline constexpr int showmsg_buffer = 8192;  // at most 8,191 characters of text; longer is cut
+// Formats into the buffer and writes the text to stream (null: standard error).
+void showmsg(std::FILE* stream, const char* format, ...) __attribute__((format(printf, 2, 3)));
+}  // namespace tx

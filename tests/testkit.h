@@ -1,0 +1,74 @@
+// Test kit: in-process conversions with pinned time, the real program as a
+// process, byte-for-byte comparison and golden files.
+#pragma once
+#include <gtest/gtest.h>
+
+#include <ctime>
+#include <functional>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "fmtlib/convert.h"
+#include "fmtlib/misc.h"
+
+namespace testkit {
+
+// 2026-03-14 09:26 UTC: the date and time every test conversion writes.
+inline constexpr std::time_t pinned_time = 1773480360;
+
+using env_list = std::vector<std::pair<std::string, std::string>>;
+
+// A fresh directory, removed with everything in it at the end of the scope.
+struct temp_dir {
+  std::string path;
+  temp_dir();
+  ~temp_dir();
+  temp_dir(const temp_dir&) = delete;
+  temp_dir& operator=(const temp_dir&) = delete;
+  std::string operator/(const std::string& name) const { return path + "/" + name; }
+};
+
+std::string read_file(const std::string& path);
+void write_file(const std::string& path, const std::string& bytes);
+bool file_exists(const std::string& path);
+
+struct result {
+  int status = 0;
+  std::string out;  // standard output
+  std::string err;  // standard error, the stop message included
+  std::string dir;  // where the outputs were written
+  std::string file(const std::string& name) const { return read_file(dir + "/" + name); }
+  bool has(const std::string& name) const { return file_exists(dir + "/" + name); }
+};
+
+// Sets environment variables for the scope and puts the old values back.
+struct scoped_env {
+  explicit scoped_env(const env_list& vars);
+  ~scoped_env();
+  std::vector<std::pair<std::string, std::pair<bool, std::string>>> saved;
+};
+
+// Runs one conversion in this process in `dir` (the job directory, also the
+// output directory unless TXPERM is given), with TZ=UTC and the pinned time.
+// TXSPSSRC, TXTEMP, TXPERM, TXSUFF and TXHOME are unset unless listed.
+result convert(const std::string& dir, std::vector<std::string> args, const env_list& env = {});
+
+// Runs fn; fails the test unless it stops the run. Returns the stop.
+tx::run_stopped expect_stop(const std::function<void()>& fn);
+
+// Runs the built program under the name argv0 (a link in a scratch
+// directory) in `dir`, with the environment changes given.
+result run_program(const std::string& argv0, const std::vector<std::string>& args,
+                   const std::string& dir, const env_list& env = {});
+
+// Names the first byte and line where the two differ.
+testing::AssertionResult same_bytes(const std::string& expected, const std::string& actual);
+
+// Compares with tests/golden/<rel>; TX_UPDATE_GOLDEN=1 rewrites the file instead.
+testing::AssertionResult matches_golden(const std::string& rel, const std::string& actual);
+
+// Captures what a function writes to a stream.
+std::string capture(const std::function<void(std::FILE*)>& fn);
+
+}  // namespace testkit

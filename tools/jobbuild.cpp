@@ -1,0 +1,3 @@
+#include "jobbuild.h"
+
+namespace tx::job {}  // namespace tx::job

@@ -1,0 +1,3 @@
+#include "jobbuild.h"
+
+int main() { return 0; }

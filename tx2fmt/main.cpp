@@ -1,0 +1,38 @@
+// tx2fmt: converts one Tabulex job into Triple-S XML, Triple-S classic, SPSS
+// syntax or tab-separated CSV, chosen by the name the program is started under.
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <ctime>
+
+#include "../fmtlib/convert.h"
+#include "../fmtlib/misc.h"
+
+namespace {
+// SOURCE_DATE_EPOCH, when it holds an integer, pins the date and time written
+// into the metadata headers (reproducible output).
+std::time_t run_time() {
+  const char* epoch = std::getenv("SOURCE_DATE_EPOCH");
+  if (epoch != nullptr && *epoch != '\0') {
+    char* end = nullptr;
+    errno = 0;
+    const long long value = std::strtoll(epoch, &end, 10);
+    if (errno == 0 && *end == '\0') return static_cast<std::time_t>(value);
+  }
+  return std::time(nullptr);
+}
+}  // namespace
+
+int main(int argc, char** argv) {
+  tx::run_state run;
+  run.now = run_time();
+  try {
+    tx::convert(run, argc, argv, /*quiet=*/false);
+  } catch (const tx::run_stopped& stop) {
+    std::fflush(stdout);
+    std::fputs(stop.message.c_str(), stderr);
+    return stop.status;
+  }
+  if (std::fflush(stdout) != 0) return 1;
+  return 0;
+}

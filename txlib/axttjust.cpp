@@ -1,0 +1,3 @@
+#include "axttjust.h"
+
+namespace tx {}  // namespace tx

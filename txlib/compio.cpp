@@ -1,0 +1,3 @@
+#include "compio.h"
+
+namespace tx {}  // namespace tx

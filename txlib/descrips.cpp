@@ -1,0 +1,3 @@
+#include "descrips.h"
+
+namespace tx {}  // namespace tx

@@ -1,0 +1,3 @@
+#include "version.h"
+
+namespace tx {}  // namespace tx

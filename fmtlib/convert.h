@@ -75,6 +75,7 @@ struct run_state {
   title_record* title = nullptr;
   axis_info* axinf = nullptr;
   int naxes = 0;
+  case_layout layout;  // sizes of the case records, from intermed.x
   std::int32_t ncases = 0;
   std::uint16_t* elmask = nullptr;
   int mask_words = 0;  // words of elmask: na / 2

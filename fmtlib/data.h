@@ -4,6 +4,7 @@
 #pragma once
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "../txlib/filopen.h"
 
@@ -40,5 +41,10 @@ void put_axes_data(run_state& run, const std::uint16_t* c, const output_routines
 // node of run.statlist (in list order), gives the Triple-S widths to the other
 // lone nodes when `fixed_columns`, and runs the measuring pass into data_name.
 void measure_fields(run_state& run, const char* data_name, bool fixed_columns);
+
+// Shared by the Triple-S writers: `name` itself when no earlier name of the
+// document equals it ignoring case, else name + "_2", "_3", ... (the smallest
+// free number). Records the result in `earlier`.
+std::string unique_document_name(std::vector<std::string>& earlier, const std::string& name);
 
 }  // namespace tx

@@ -253,6 +253,12 @@ TEST(Options, UnreadableOptionFileWarnsWithTheReason) {
   o.read_list("o=" + name + ";k");
   EXPECT_EQ("WARNING: " + name + ": Not a directory\n", o.err);
   EXPECT_EQ(1, o.run.options.element_values);
+
+  // A directory opens but cannot be read: the read error is reported too.
+  option_run dir_list;
+  dir_list.read_list("o=" + dir.path + ";k");
+  EXPECT_EQ("WARNING: " + dir.path + ": Is a directory\n", dir_list.err);
+  EXPECT_EQ(1, dir_list.run.options.element_values);
 }
 
 TEST(Options, OptionFilesDoNotNest) {

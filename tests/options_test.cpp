@@ -129,8 +129,11 @@ TEST(Options, TextItemsKeepTheirValueToTheEnd) {
 
   option_run unset;
   unset.run.options.language = "left over";
-  unsetenv("TXSPSSRC");
-  unset.capture([&] { get_options(unset.run, 1, nullptr); });
+  {
+    testkit::scoped_env restore(testkit::env_list{{"TXSPSSRC", ""}});  // puts any outer value back
+    unsetenv("TXSPSSRC");
+    unset.capture([&] { get_options(unset.run, 1, nullptr); });
+  }
   EXPECT_EQ("", unset.run.options.language);  // get_options starts it empty
   EXPECT_FALSE(unset.run.options.has_missing);
 }

@@ -110,6 +110,7 @@ void store_wide_and_short(std::uint8_t* rec, std::size_t short_at, int size) {
 
 int getversn(int fd, const char* name, int, short type, int) {
   file_header& vers = getversn_vers;
+  if (name == nullptr) name = "";
   if (read_full(fd, vers.data(), 2) == 0) {
     std::fprintf(stderr, "Error: file %s is empty\n", name);
     return -1;

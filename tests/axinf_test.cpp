@@ -302,6 +302,23 @@ TEST(Axinf, BadGridsStop) {
   }
 }
 
+// Four descriptions handles exist; a stop that kept one would leave none
+// after four stopped runs.
+TEST(Axinf, StopsReleaseTheDescriptionsHandle) {
+  job::job bad;
+  bad.axes = {grid_axis("gbrand", 2, 1), partner_axis("pbrant", {"A", "B"})};
+  bad.axes[0].desc = job::description{"Brands", "Rate each brand"};
+  for (int i = 0; i < 5; ++i) {
+    job_run jr(bad);
+    EXPECT_EQ("ERROR: 902\n", testkit::expect_stop([&] { get_axinf(jr.run); }).message);
+  }
+  job::job good = one_axis_job(simple_axis("q1", {"a"}));
+  good.axes[0].desc = job::description{"Region", {}};
+  job_run jr(good);
+  get_axinf(jr.run);
+  EXPECT_STREQ("Region", jr.run.axinf->head->name);
+}
+
 TEST(Axinf, MissingAxisFileStops) {
   job_run jr(one_axis_job(simple_axis("q1", {"a"})));
   std::remove(jr.path("q1.ax").c_str());

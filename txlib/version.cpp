@@ -11,6 +11,7 @@
 
 namespace tx {
 
+// clang-format off
 const std::int16_t filevers[n_file_types] = {
     0,  11, 11, 11, 12, 11, 11, 11, 11, 11,  // 0-9: type 4 (weight1.x) is at version 12
     11, 11, 11, 11, 11, 11, 11, 11, 11, 11,  // 10-19
@@ -44,6 +45,7 @@ const char* const errtxt[n_file_types] = {
     "axis marginals file",    ".xvf file",
     ".xsf file",        ".bnf file",
     "mpxref.inf file",  nullptr};
+// clang-format on
 
 const std::uint8_t curstrvers[40] = {2, 1, 1, 1, 2, 1, 1, 2, 1, 2, 1, 1, 1, 1, 1, 1};
 

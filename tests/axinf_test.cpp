@@ -59,7 +59,7 @@ TEST(Axinf, MaskWordsFollowTheKeptElements) {
   for (const auto& c : cases) {
     job::axis a;
     a.tag = "q1";
-    for (int i = 0; i < c.kept; ++i) a.elements.push_back({"e" + std::to_string(i)});
+    for (int i = 0; i < c.kept; ++i) a.elements.push_back({std::to_string(i).insert(0, "e")});
     a.elements.push_back({"dropped", 1, false});  // no bit in the masks
     job_run jr(one_axis_job(a));
     get_axinf(jr.run);

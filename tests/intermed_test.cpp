@@ -30,7 +30,7 @@ job::axis typed_axis(const std::string& tag, std::vector<std::uint8_t> types) {
   job::axis a;
   a.tag = tag;
   for (std::size_t i = 0; i < types.size(); ++i)
-    a.elements.push_back({"e" + std::to_string(i), types[i]});
+    a.elements.push_back({std::to_string(i).insert(0, "e"), types[i]});
   return a;
 }
 

@@ -84,6 +84,8 @@ TEST(Xtostats, MultiCodedNamesFollowTheNumberOfElements) {
     EXPECT_EQ(axis, v->axis);
     EXPECT_EQ(axis->head, v->parent);
     EXPECT_EQ(kind_multi, axis->kind);
+    // The output name keeps eight characters of it.
+    EXPECT_EQ(std::string(c.name).substr(0, 8), cr_statname(run, v->name)->name);
   }
 }
 

@@ -80,7 +80,10 @@ struct job {
   std::vector<inc> incs{};
   bool has_weights_file = true;  // weightin.x; with no weights it holds -1
   std::vector<weight> weights{};
-  bool descriptions = true;  // write descrips.inf (entries only for objects with desc)
+  // Write descrips.inf (entries only for objects with desc). A file without
+  // entries holds only its version line, which DescsLoad refuses with -2
+  // (no heading line), so the converter warns about it.
+  bool descriptions = true;
   std::vector<case_record> cases{};
   std::int32_t levels = 0;
   std::int32_t nt = 2;               // bytes of a record's leading part
@@ -111,6 +114,9 @@ void write_job(const job& j, const std::string& dir);
 std::vector<int> case_axes(const job& j);
 // 16-bit mask words per case record for those axes.
 int mask_words(const job& j);
+// The text of descrips.inf before compression, as write_job stores it
+// (empty when `descriptions` is false).
+std::string descriptions_text(const job& j);
 
 // Deliberate damage for bad-input tests.
 void truncate_file(const std::string& path, std::size_t n);

@@ -98,15 +98,6 @@ std::string blank_controls(std::string_view text) {
   return out;
 }
 
-std::string truncated_text(float value) {
-  // Converting a float beyond the int range is undefined; "%.0f" of the
-  // truncated double gives the same digits as "%d" for every value in range.
-  const double whole = std::trunc(static_cast<double>(value)) + 0.0;  // no "-0"
-  char text[64];
-  std::snprintf(text, sizeof text, "%.0f", whole);
-  return text;
-}
-
 void* emalloc(std::size_t n) {
   void* p = std::malloc(n == 0 ? 1 : n);
   if (p == nullptr) errormess(0, "out of memory in emalloc();");

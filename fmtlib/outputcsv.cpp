@@ -4,6 +4,7 @@
 #include <string>
 
 #include "convert.h"
+#include "funcs.h"
 #include "misc.h"
 
 namespace tx {
@@ -51,7 +52,7 @@ std::string question_label(const spss_var* s) {
 
 void write_range(std::FILE* f, const size_detail& d) {
   if (d.kind == size_whole) {
-    const std::string min = truncated_text(d.min), max = truncated_text(d.max);
+    const std::string min = whole_number_text(d.min), max = whole_number_text(d.max);
     if (min == max)
       std::fprintf(f, "Range: %s", max.c_str());
     else

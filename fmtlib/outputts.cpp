@@ -3,6 +3,7 @@
 #include <ctime>
 
 #include "convert.h"
+#include "funcs.h"
 #include "misc.h"
 
 namespace tx {
@@ -46,7 +47,7 @@ void write_range(std::FILE* f, const size_detail& d) {
   std::fputs("\t\t\t\tValues\n\t\t\t\t\t", f);
   if (d.kind == size_whole) {
     // Always "min to max": a bare number is no valid classic value line.
-    std::fprintf(f, "%s to %s", truncated_text(d.min).c_str(), truncated_text(d.max).c_str());
+    std::fprintf(f, "%s to %s", whole_number_text(d.min).c_str(), whole_number_text(d.max).c_str());
   } else if (d.min == d.max) {
     std::fprintf(f, "%.*f \"the only valid value\"", d.decimals, static_cast<double>(d.max));
   } else {

@@ -12,8 +12,8 @@
 #   - the conversion itself, started in the job directory with TXPERM set to
 #     a scratch output directory.
 # It prints seconds, input MB/s, output fields per second, peak resident
-# memory and the ratio to the floor, then checks the targets. The codec
-# benchmark (bench/codec.sh) runs afterwards when it is there.
+# memory and the ratio to the floor, then checks the targets. The other
+# benchmark scripts of bench/ (codec.sh) run afterwards.
 #
 # Environment: BENCH_RUNS (5), BENCH_SIZES ("100000 10000"), BENCH_DIR
 # (BUILD_DIR/bench-work; the jobs are kept there and rewritten only when the
@@ -213,10 +213,12 @@ check_targets() {
 for cases in $sizes; do bench_size "$cases"; done
 check_targets
 
-if [ -f "$here/codec.sh" ]; then
+# The other benchmarks of bench/ (the codec's, codec.sh).
+for script in "$here"/*.sh; do
+  [ "$(basename "$script")" = run.sh ] && continue
   echo
-  echo "codec benchmark:"
-  bash "$here/codec.sh" "$build" || failures=$((failures + 1))
-fi
+  echo "$(basename "$script" .sh) benchmark:"
+  bash "$script" "$build" || failures=$((failures + 1))
+done
 
 [ "$failures" -eq 0 ] || { echo "bench: $failures failure(s)" >&2; exit 1; }

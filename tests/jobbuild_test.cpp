@@ -8,6 +8,8 @@
 #include <string>
 
 #include "testkit.h"
+#include "txlib/compio.h"
+#include "txlib/descrips.h"
 #include "txlib/filopen.h"
 #include "txlib/version.h"
 
@@ -187,5 +189,117 @@ TEST(Jobbuild, DamageHelpers) {
   remove_file(path);
   EXPECT_FALSE(testkit::file_exists(path));
 }
+
+// Reads a whole compressed file back through compio.
+std::string uncompressed(const std::string& path) {
+  tx::comp_file* h = tx::compopen(path.c_str(), "rb", 12);
+  if (h == nullptr) return "(cannot open)";
+  std::string text;
+  char buf[4096];
+  for (int n; (n = tx::compread(h, buf, sizeof buf)) > 0;) text.append(buf, n);
+  tx::compclose(h);
+  return text;
+}
+
+TEST(Jobbuild, DescriptionsLoadBack) {
+  // The first job fits DescsAdd's tag rules and goes through DescsSave; the
+  // second has a tag of 11 characters and an inc named like an axis, so its
+  // entries are written through compio in the same format.
+  job fits;
+  fits.axes = {{.tag = "q1",
+                .elements = {{"a"}},
+                .desc = description{"Sex", "Q1. Are you \"male\" & Caf\xe9?"}},
+               {.tag = "q2", .elements = {{"a"}}},
+               {.tag = "q3", .elements = {{"a"}}, .desc = description{}}};
+  fits.incs = {{"age", description{"Age", std::nullopt}}};
+  fits.weights = {{.number = 2, .desc = description{"Weight", "Population"}}};
+  job clash = fits;
+  clash.axes[1].tag = "region_long";
+  clash.axes[1].desc = description{"Region", "Q2. Region"};
+  clash.incs.push_back({"q1", description{"Income", "Q1 income"}});
+  for (const job* j : {&fits, &clash}) {
+    testkit::temp_dir dir;
+    write_job(*j, dir.path);
+    const std::string path = dir / "descrips.inf";
+    EXPECT_EQ(descriptions_text(*j), uncompressed(path));
+    int count = -1;
+    tx::descs_guard h{tx::DescsLoad(path.c_str(), 0, 0, &count)};
+    ASSERT_GE(h.handle, 0) << tx::DescsErrorString(h.handle);
+    EXPECT_EQ(j == &fits ? 4 : 6, count);
+    EXPECT_STREQ("Sex", tx::TagGetLabel(h.handle, "q1"));
+    EXPECT_STREQ("Q1. Are you \"male\" & Caf\xe9?", tx::TagGetDescript(h.handle, "q1"));
+    EXPECT_STREQ("", tx::TagGetLabel(h.handle, "q3"));
+    EXPECT_STREQ("", tx::TagGetDescript(h.handle, "q3"));
+    EXPECT_STREQ("Age", tx::TagGetLabel(h.handle, "age"));
+    EXPECT_STREQ("", tx::TagGetDescript(h.handle, "age"));
+    EXPECT_EQ(2, tx::TagGetWmid(h.handle, "Weight"));
+    if (j == &fits) {
+      EXPECT_EQ(nullptr, tx::TagGetLabel(h.handle, "q2"));
+    } else {
+      EXPECT_STREQ("Region", tx::TagGetLabel(h.handle, "region_long"));
+      EXPECT_NE(std::string::npos, uncompressed(path).find("#@inc q1\nQ1 income\n"));
+    }
+  }
+}
+
+TEST(Jobbuild, NoDescriptionsFile) {
+  testkit::temp_dir dir;
+  job j;
+  j.axes = {{.tag = "q1", .elements = {{"a"}}, .desc = description{"Sex", "Q1"}}};
+  j.descriptions = false;
+  write_job(j, dir.path);
+  EXPECT_FALSE(testkit::file_exists(dir / "descrips.inf"));
+}
+
+#ifdef TXJOB_BINARY
+TEST(Jobbuild, TxjobWritesTheDemoJob) {
+  testkit::temp_dir dir;
+  const std::string job_dir = dir / "job";
+  const testkit::result r = testkit::run_program(
+      TXJOB_BINARY, {TX_SOURCE_DIR "/examples/demo/job.json", job_dir}, dir.path);
+  ASSERT_EQ(0, r.status) << r.err;
+  for (const char* name : {"seg1.xv", "axes.inf", "q4.ax", "psat.ay", "intermed.x"})
+    EXPECT_TRUE(testkit::file_exists(job_dir + "/" + name)) << name;
+  int count = 0;
+  tx::descs_guard h{tx::DescsLoad((job_dir + "/descrips.inf").c_str(), 0, 0, &count)};
+  ASSERT_GE(h.handle, 0);
+  EXPECT_STREQ("R\xe9gion", tx::TagGetLabel(h.handle, "q3"));
+  // 13 axes; 200 records of 2 + 2 x 14 mask words + 3 floats.
+  EXPECT_EQ(be32(13), read_file(job_dir + "/axes.inf").substr(64, 4));
+  const std::string cases = read_file(job_dir + "/intermed.x");
+  EXPECT_EQ(be32(0) + be32(2) + be32(28) + be32(12), cases.substr(64, 16));
+  EXPECT_EQ(80u + 200u * 42u, cases.size());
+}
+
+TEST(Jobbuild, TxjobRefusesBadInput) {
+  testkit::temp_dir dir;
+  testkit::write_file(dir / "dash.json", "{\"title\": [\"a \\u2013 b\"]}");
+  const struct {
+    std::vector<std::string> args;
+    int status;
+    const char* message;
+  } cases[] = {
+      {{"dash.json", "out"}, 1, "outside ISO-8859-1"},
+      {{"--synthetic", "cases=3,colour=2", "out"}, 1, "unknown synthetic parameter: colour"},
+      {{"--synthetic", "cases=3"}, 2, "usage: txjob"}};
+  for (const auto& c : cases) {
+    const testkit::result r = testkit::run_program(TXJOB_BINARY, c.args, dir.path);
+    EXPECT_EQ(c.status, r.status) << c.args[0];
+    EXPECT_NE(std::string::npos, r.err.find(c.message)) << r.err;
+  }
+}
+
+TEST(Jobbuild, TxjobSyntheticIsRepeatable) {
+  testkit::temp_dir dir;
+  const std::string spec = "cases=50,single=6,multi=3,elements=20,incs=3,weights=2,seed=9";
+  for (const char* out : {"a", "b"})
+    ASSERT_EQ(0, testkit::run_program(TXJOB_BINARY, {"--synthetic", spec, out}, dir.path).status);
+  for (const char* name : {"intermed.x", "q5.ax", "axes.inf", "descrips.inf", "wmvals2.x"})
+    EXPECT_TRUE(same_bytes(read_file(dir / "a/" + name), read_file(dir / "b/" + name))) << name;
+  // 9 axes of 20 elements (two words each, one fewer bit on every seventh).
+  EXPECT_EQ(be32(0) + be32(2) + be32(36) + be32(12),
+            read_file(dir / "a/intermed.x").substr(64, 16));
+}
+#endif
 
 }  // namespace

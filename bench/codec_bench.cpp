@@ -21,10 +21,11 @@ constexpr int chunk = 1 << 16;
 // Lines as a tabulation job holds them: descriptions with labels and texts,
 // and case records of codes and numbers.
 void generate(const std::string& path, long megabytes) {
-  const char* words[] = {"Region", "North", "South", "East", "West", "Total", "Sales",
-                         "Satisfaction", "very", "fairly", "not", "at all", "Don't know",
-                         "male", "female", "aged", "18-24", "25-34", "35-54", "55+",
-                         "How", "often", "do", "you", "buy", "the", "brand", "in", "a", "month"};
+  const char* words[] = {"Region",     "North",        "South",  "East",   "West",  "Total",
+                         "Sales",      "Satisfaction", "very",   "fairly", "not",   "at all",
+                         "Don't know", "male",         "female", "aged",   "18-24", "25-34",
+                         "35-54",      "55+",          "How",    "often",  "do",    "you",
+                         "buy",        "the",          "brand",  "in",     "a",     "month"};
   std::mt19937 rng(20010521);
   std::FILE* f = std::fopen(path.c_str(), "wb");
   if (f == nullptr) {
@@ -131,14 +132,14 @@ void run(const std::string& in, const std::string& dir, const std::string& compr
   const double mb = file_size(in) / 1e6;
   std::printf("codec: %.1f MB of text, best of %d runs\n", mb, rounds);
   std::printf("  %-12s %9s %9s %9s %12s\n", "", "compio", "compress", "ratio", "target");
-  std::printf("  %-12s %8.3fs %8.3fs %9.2f %12s\n", "compress", c_ours, c_theirs,
-              c_ours / c_theirs, "<= 1.50");
+  std::printf("  %-12s %8.3fs %8.3fs %9.2f %12s\n", "compress", c_ours, c_theirs, c_ours / c_theirs,
+              "<= 1.50");
   std::printf("  %-12s %8.3fs %8.3fs %9.2f %12s\n", "decompress", d_ours, d_theirs,
               d_ours / d_theirs, "<= 1.50");
   std::printf("  %-12s %7.1fMB/s %7.1fMB/s\n", "compress", mb / c_ours, mb / c_theirs);
   std::printf("  %-12s %7.1fMB/s %7.1fMB/s\n", "decompress", mb / d_ours, mb / d_theirs);
-  std::printf("  %-12s %9ld %9ld %9.3f\n", "size (bytes)", file_size(ours_z),
-              file_size(theirs_z), static_cast<double>(file_size(ours_z)) / file_size(theirs_z));
+  std::printf("  %-12s %9ld %9ld %9.3f\n", "size (bytes)", file_size(ours_z), file_size(theirs_z),
+              static_cast<double>(file_size(ours_z)) / file_size(theirs_z));
 }
 
 }  // namespace

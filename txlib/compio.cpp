@@ -41,8 +41,15 @@ const char* const cerrs[] = {"Not an error",
                              "Write error on compressed file"};
 
 enum comp_error {
-  no_error = 0, no_memory = 1, cannot_open = 2, unknown_type = 3, not_compressed = 4,
-  bad_bits = 5, not_reading = 6, not_writing = 7, write_error = 8
+  no_error = 0,
+  no_memory = 1,
+  cannot_open = 2,
+  unknown_type = 3,
+  not_compressed = 4,
+  bad_bits = 5,
+  not_reading = 6,
+  not_writing = 7,
+  write_error = 8
 };
 
 // The last failure of any handle; success does not reset it.
@@ -54,7 +61,11 @@ enum comp_mode : short { reading = 1, writing = 2 };
 // delivered and its table entry pending, 5 end of data. Write states: 1
 // nothing written yet, 3 compressing, 5 stopped by a write error.
 enum comp_state {
-  start = 1, next_code = 2, delivering = 3, entry_pending = 4, stopped = 5,
+  start = 1,
+  next_code = 2,
+  delivering = 3,
+  entry_pending = 4,
+  stopped = 5,
   compressing = 3
 };
 
@@ -480,8 +491,7 @@ comp_file* fail(std::unique_ptr<comp_file>& h, int code) {
 // Reads and checks the 3-byte header of a stream opened for reading.
 int read_header(comp_file* h) {
   std::uint8_t header[3];
-  if (read_bytes(h, header, 2) != 2 || header[0] != magic_header[0] ||
-      header[1] != magic_header[1])
+  if (read_bytes(h, header, 2) != 2 || header[0] != magic_header[0] || header[1] != magic_header[1])
     return not_compressed;
   if (read_bytes(h, header + 2, 1) != 1) return not_compressed;
   h->block_mode = header[2] & block_mode_flag;
@@ -588,7 +598,7 @@ long compsrc(comp_file* h) {
 
 const char* comperrstr() {
   return comperror >= 0 && comperror < static_cast<int>(std::size(cerrs)) ? cerrs[comperror]
-                                                                           : cerrs[0];
+                                                                          : cerrs[0];
 }
 
 }  // namespace tx

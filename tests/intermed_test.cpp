@@ -137,6 +137,25 @@ TEST(Intermed, InCaseAxesTakeConsecutiveWords) {
   EXPECT_EQ(5, q3->ndata);
 }
 
+// Each grid item has the grid axis's words of its own; the partner has none.
+TEST(Intermed, GridItemsTakeWordsOfTheirOwn) {
+  job::job j;
+  j.axes = {numbered_axis("gbrand", 2), numbered_axis("pbrand", 3), numbered_axis("q9", 3)};
+  j.axes[0].ngrid = 3;
+  j.axes[1].partner = true;
+  j.axes[1].incase = false;
+  job::case_record c;
+  c.axes = {{0}, {0, 1}, {}, {2}};  // x0, x1, x2, q9
+  j.cases = {c};
+  job_run jr(j);
+  read_axes_and_cases(jr.run);
+  ASSERT_EQ(4, jr.run.mask_words);
+  EXPECT_EQ((words{0x0001, 0x0003, 0x0000, 0x0004}), mask_of(jr.run.intermed.mask, 4));
+  std::vector<int> maxbits;
+  for (const axis_info* a = jr.run.axinf; a != nullptr; a = a->next) maxbits.push_back(a->maxbits);
+  EXPECT_THAT(maxbits, ElementsAre(1, 2, 0, 1));
+}
+
 TEST(Intermed, NoRecordsKeepStartingValues) {
   job::job j;
   j.axes = {numbered_axis("q1", 3), numbered_axis("q2", 2)};

@@ -1,5 +1,6 @@
 #include "fastfmt.h"
 
+#include <algorithm>
 #include <charconv>
 #include <cmath>
 #include <cstdio>
@@ -47,6 +48,16 @@ char* fast_fixed(char* out, double value, int width, int decimals) {
   const auto r =
       std::to_chars(digits, digits + sizeof digits, value, std::chars_format::fixed, decimals);
   return pad(out, digits, static_cast<std::size_t>(r.ptr - digits), width);
+}
+
+void out_buffer::flush() {
+  if (used != 0 && stream != nullptr) std::fwrite(bytes.data(), 1, used, stream);
+  used = 0;
+}
+
+void out_buffer::make_room(std::size_t n) {
+  flush();
+  if (bytes.size() < n || bytes.size() < out_buffer_size) bytes.resize(std::max(n, out_buffer_size));
 }
 
 char* fast_text(char* out, std::string_view text, int width) {

@@ -5,7 +5,9 @@
 #pragma once
 #include <cstddef>
 #include <cstdint>
+#include <cstdio>
 #include <string_view>
+#include <vector>
 
 namespace tx {
 
@@ -31,5 +33,25 @@ char* fast_text(char* out, std::string_view text, int width);
 inline bool fast_fits(int width, int decimals) {
   return width >= -fast_limit && width <= fast_limit && decimals >= 0 && decimals <= fast_limit;
 }
+
+// Bytes on their way to one stream, handed to fwrite in blocks of
+// out_buffer_size instead of one stdio call per field. A write error shows
+// in the stream's error indicator, which close_output checks.
+inline constexpr std::size_t out_buffer_size = 256 * 1024;
+struct out_buffer {
+  std::FILE* stream = nullptr;  // null: nothing is buffered
+  std::vector<char> bytes;
+  std::size_t used = 0;
+
+  // At least n free bytes at the end of the buffered ones.
+  char* room(std::size_t n) {
+    if (bytes.size() - used < n) make_room(n);
+    return bytes.data() + used;
+  }
+  // The bytes up to `end` (inside the room) are taken.
+  void commit(const char* end) { used = static_cast<std::size_t>(end - bytes.data()); }
+  void flush();
+  void make_room(std::size_t n);
+};
 
 }  // namespace tx

@@ -68,6 +68,7 @@ TEST(Outputxml, RmspacesMakesNames) {
 #include <regex>
 #include <sstream>
 
+#include "fmtlib/convert.h"
 #include "tools/jobbuild.h"
 
 namespace tx {
@@ -223,6 +224,32 @@ TEST(Outputxml, DateComesFromTheRunTime) {
             r.file("survey.xml").find("\t<date>14 Mar 2026</date>\n\t<time>09:26</time>\n"));
 }
 
+// A numeric variable without label and without output name: both its name
+// and its label are "v0"; a range outside the 32-bit range keeps its value.
+TEST(Outputxml, VariableWithoutLabelOrName) {
+  run_state run;
+  init_store(run.store);
+  auto* var = make_record<stat_var>(run.store);
+  var->type = type_numeric;
+  auto* o = make_record<spss_var>(run.store);
+  o->vallist = make_record<value_list>(run.store);
+  var->spssvar = o;
+  size_detail d{0, size_whole, 11, 0, 3e9f, -5e9f};
+  stat_node node{var, 1, 0, &d, nullptr, nullptr};
+  run.xml.fp_commands.reset(std::tmpfile());
+  output_xml_labels(run, &node, 0, 4, 14);
+  std::FILE* f = run.xml.fp_commands.get();
+  std::rewind(f);
+  std::string text(4096, '\0');
+  text.resize(std::fread(text.data(), 1, text.size(), f));
+  EXPECT_EQ(
+      "\t\t\t<variable ident=\"1\" type=\"quantity\">\n\t\t\t<name>v0</name>\n"
+      "\t\t\t<label>v0</label>\n\t\t\t<position start=\"4\" finish=\"14\"/>\n"
+      "\t\t\t\t<values>\n\t\t\t\t\t<range from=\"-5000000000\" to=\"3000000000\"/>\n"
+      "\t\t\t\t</values>\n",
+      text);
+}
+
 // What only the real program shows: exit status, messages, no report line.
 TEST(Outputxml, WriteErrorStopsTheRun) {
   if (!testkit::file_exists("/dev/full")) GTEST_SKIP() << "no /dev/full";
@@ -235,6 +262,16 @@ TEST(Outputxml, WriteErrorStopsTheRun) {
     EXPECT_THAT(r.err, testing::HasSubstr(std::string("cannot write \"") + name)) << r.err;
     EXPECT_EQ(std::string::npos, r.out.find("Produced files")) << r.out;
   }
+}
+
+TEST(Outputxml, SourceDateEpochPinsTheDate) {
+  testkit::temp_dir dir;
+  job::write_job(example_job(), dir.path);
+  const testkit::result r = testkit::run_program(
+      "tx2xml", {}, dir.path, {{"SOURCE_DATE_EPOCH", "86400"}, {"TZ", "UTC"}});
+  ASSERT_EQ(0, r.status) << r.err;
+  EXPECT_NE(std::string::npos,
+            r.file("survey.xml").find("\t<date>02 Jan 1970</date>\n\t<time>00:00</time>\n"));
 }
 
 TEST(Outputxml, ShortWeightFileStopsTheRun) {

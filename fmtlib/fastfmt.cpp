@@ -32,7 +32,7 @@ char* pad(char* out, const char* text, std::size_t n, int width) {
 
 }  // namespace
 
-char* fast_int(char* out, std::int32_t value, int width) {
+char* fast_int_any(char* out, std::int32_t value, int width) {
   char digits[16];
   const auto r = std::to_chars(digits, digits + sizeof digits, value);
   return pad(out, digits, static_cast<std::size_t>(r.ptr - digits), width);

@@ -19,7 +19,16 @@ inline constexpr std::size_t fast_room = 512;
 
 // "%*d" of value in width (a negative width pads on the right, as printf's).
 // Writes at most fast_room bytes when |width| <= fast_limit.
-char* fast_int(char* out, std::int32_t value, int width);
+char* fast_int_any(char* out, std::int32_t value, int width);
+inline char* fast_int(char* out, std::int32_t value, int width) {
+  // Most fields of a case are one-digit codes in narrow columns.
+  if (value >= 0 && value <= 9 && width >= 0 && width <= 8) {
+    for (int i = 1; i < width; ++i) *out++ = ' ';
+    *out++ = static_cast<char>('0' + value);
+    return out;
+  }
+  return fast_int_any(out, value, width);
+}
 
 // "%*.*f" of value; finite values with |width| and decimals up to fast_limit
 // are formatted by to_chars, the rest by snprintf (which then needs

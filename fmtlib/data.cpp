@@ -115,6 +115,17 @@ void put_axes_data(run_state& run, const std::uint16_t* c, const output_routines
 void create_data(run_state& run, const char* name, const output_routines& row, int mode) {
   run.data.fp_data.reset(efopen(run, name, "wt"));
   run.data.buffer.clear();
+  // The field writers collect the pass's output in run.data.sink; it goes
+  // nowhere once the pass ends, however it ends.
+  run.data.sink.stream = run.data.fp_data.get();
+  run.data.sink.used = 0;
+  struct sink_guard {
+    out_buffer& sink;
+    ~sink_guard() {
+      sink.stream = nullptr;
+      sink.used = 0;
+    }
+  } guard{run.data.sink};
   file_ptr in(efopen(run, case_file, "r"));
   for (int w = 0; w < run.weighting; ++w)
     run.wght[w].position = std::ftell(run.wght[w].stream.get());
@@ -149,6 +160,8 @@ void create_data(run_state& run, const char* name, const output_routines& row, i
   in.reset();
   for (int w = 0; w < run.weighting; ++w)
     std::fseek(run.wght[w].stream.get(), run.wght[w].position, SEEK_SET);
+  run.data.sink.flush();
+  run.data.sink.stream = nullptr;
   close_output(run.data.fp_data, name);
 }
 

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "../txlib/filopen.h"
+#include "fastfmt.h"
 
 namespace tx {
 
@@ -29,6 +30,7 @@ struct data_state {
   file_ptr fp_data;     // data stream of the current pass
   std::string buffer;   // SPSS line, at most 77 characters
   std::string temp;     // one formatted value
+  out_buffer sink;      // fields on their way to fp_data during a pass
 };
 
 inline constexpr int data_write = 0;

@@ -5,6 +5,7 @@
 #include <array>
 #include <cstdint>
 #include <cstdio>
+#include <string>
 #include <string_view>
 
 namespace tx {
@@ -34,6 +35,14 @@ void outcsv_f(run_state&, std::FILE*, float, int);
 void outcsv_i(run_state&, std::FILE*, std::int32_t, int);
 void outcsv_s(run_state&, std::FILE*, std::string_view, int);
 void outcsv_r(run_state&, std::FILE*);
+
+// A whole number as the fixed-column writer prints it: "%d" of the value cut
+// toward zero, or "%.0f" of the value when the cut value lies outside the
+// 32-bit range (infinities and NaNs included).
+std::string whole_number_text(double value);
+// Length of a numeric field's value as out_f prints it with the field's kind
+// and decimals.
+int printed_length(double value, int kind, int decimals);
 
 enum routines_row { row_fixed = 0, row_measure = 1, row_spss = 2, row_csv = 3 };
 

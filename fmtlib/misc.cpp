@@ -90,6 +90,13 @@ long bytes_left(std::FILE* f) {
   return size > at ? size - at : 0;
 }
 
+std::string blank_controls(std::string_view text) {
+  std::string out(text);
+  for (char& c : out)
+    if (static_cast<unsigned char>(c) < 32) c = ' ';
+  return out;
+}
+
 void* emalloc(std::size_t n) {
   void* p = std::malloc(n == 0 ? 1 : n);
   if (p == nullptr) errormess(0, "out of memory in emalloc();");

@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <span>
 #include <string>
+#include <string_view>
 
 #include "../txlib/filopen.h"
 
@@ -41,6 +42,10 @@ void read_record(std::FILE* f, std::span<std::uint8_t> rec, const char* name, co
 long file_size(std::FILE* f);
 // Bytes from the current position to the end of the file (LONG_MAX when unknown).
 long bytes_left(std::FILE* f);
+
+// The text with every control character (bytes 1 to 31) as a blank: the
+// metadata writers keep each text on its line and inside its quotes.
+std::string blank_controls(std::string_view text);
 
 void* emalloc(std::size_t n);  // stops the run when memory is exhausted
 void morestvars(run_state& run);

@@ -1,1 +1,186 @@
-// Tests of commands.
+// Tests of commands: the SPSS syntax file "commands.xsp".
+#include "fmtlib/commands.h"
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include "fmtlib/convert.h"
+#include "testkit.h"
+#include "writers_model.h"
+
+namespace tx {
+namespace {
+
+using testing::HasSubstr;
+using writers_model::add_axis;
+using writers_model::add_var;
+using writers_model::set_title;
+
+// A run as init leaves it: label lengths 40 and 20.
+struct spss_run {
+  run_state run;
+  spss_run() {
+    run.options.max_var_label = 40;
+    run.options.max_value_label = 20;
+  }
+  std::string labels() {
+    return testkit::capture([&](std::FILE* f) { spss_labels(run, f); });
+  }
+};
+
+TEST(Commands, QuotedTextIsCutThenDoubled) {
+  const struct {
+    const char* text;
+    int max;
+    const char* want;
+  } cases[] = {
+      {"plain", 40, "plain"},
+      {"ab\"cd", 3, "ab\"\""},      // cut first: the quote at the edge is still doubled
+      {"ab\"cd", 2, "ab"},
+      {"\"\"", -1, "\"\"\"\""},
+      {"a\nb\tc\rd", -1, "a b c d"},  // control characters become blanks
+      {"caf\xe9", -1, "caf\xe9"},     // bytes above 127 stay
+      {"", 5, ""},
+  };
+  for (const auto& c : cases) EXPECT_EQ(c.want, spss_quoted(c.text, c.max)) << c.text;
+}
+
+TEST(Commands, TitleLines) {
+  const struct {
+    std::initializer_list<const char*> lines;
+    const char* want;
+  } cases[] = {
+      {{}, ""},
+      {{"Survey 2001"}, "TITLE Survey 2001.\n"},
+      {{"First", "Second", "Third"}, "TITLE First.\n* Second.\n* Third.\n"},
+      // An apostrophe or double quote in the first line: a quoted title.
+      {{"Cars' owners"}, "TITLE \"Cars' owners\".\n"},
+      {{"The \"best\" one"}, "TITLE \"The \"\"best\"\" one\".\n"},
+      // Only the first line is a TITLE; quotes in a comment do no harm.
+      {{"Plain", "It's \"here\""}, "TITLE Plain.\n* It's \"here\".\n"},
+      {{"a\tb\nc", "d\ne"}, "TITLE a b c.\n* d e.\n"},
+  };
+  for (const auto& c : cases) {
+    run_state run;
+    set_title(run, c.lines);
+    EXPECT_EQ(c.want, testkit::capture([&](std::FILE* f) { spss_title(run, f); }));
+  }
+}
+
+TEST(Commands, DataListNamesOutputVariablesOnly) {
+  run_state run;
+  add_var(run, type_single, "q1", nullptr, add_axis(run, "q1"));
+  add_var(run, type_single, nullptr, "suppressed", add_axis(run, "age"));  // not output
+  add_var(run, type_numeric, "age", "Age", nullptr);
+  EXPECT_EQ("DATA LIST FILE=\"data.xsp\" FREE/\n  q1\n  age\n  .\n",
+            testkit::capture([&](std::FILE* f) { spss_datalist(run, f, "data.xsp"); }));
+
+  run_state empty;
+  EXPECT_EQ("DATA LIST FILE=\"data.xsp\" FREE/\n  .\n",
+            testkit::capture([&](std::FILE* f) { spss_datalist(empty, f, "data.xsp"); }));
+}
+
+TEST(Commands, FixedFormatIsRefusedAndFreeFormatWritten) {
+  run_state run;
+  run.options.fixed_format = 1;
+  const std::string err = testkit::capture([&](std::FILE* e) {
+    run.err = e;
+    EXPECT_EQ("DATA LIST FILE=\"d\" FREE/\n  .\n",
+              testkit::capture([&](std::FILE* f) { spss_datalist(run, f, "d"); }));
+  });
+  EXPECT_EQ("Sorry, only free format data currently available\n", err);
+}
+
+TEST(Commands, LabelsAreCutAndQuoted) {
+  spss_run s;
+  const std::string label50(50, 'L');
+  add_var(s.run, type_single, "q1", label50.c_str(), add_axis(s.run, "q1"),
+          {{0, "a value label of 25 ch"}, {1, ""}, {2, "say \"yes\""}, {3, nullptr}});
+  add_var(s.run, type_single, "q2", "", add_axis(s.run, "q2"), {{0, ""}, {1, nullptr}});
+  add_var(s.run, type_numeric, "@inc", "Income \"net\"\nper year", nullptr);
+  EXPECT_EQ("VARIABLE LABELS q1 \"" + std::string(40, 'L') +
+                "\".\n"
+                "VALUE LABELS q1\n"
+                "  0 \"a value label of 25 \"\n"
+                "  2 \"say \"\"yes\"\"\"\n"
+                ".\n"
+                "VARIABLE LABELS @inc \"Income \"\"net\"\" per year\".\n",
+            s.labels());
+
+  s.run.options.max_var_label = 8;
+  s.run.options.max_value_label = 9;
+  EXPECT_THAT(s.labels(), HasSubstr("VARIABLE LABELS q1 \"LLLLLLLL\".\n"));
+  EXPECT_THAT(s.labels(), HasSubstr("  2 \"say \"\"yes\"\"\"\n"));
+  EXPECT_THAT(s.labels(), HasSubstr("  0 \"a value l\"\n"));
+}
+
+TEST(Commands, BlankCommentsBetweenVariablesAndAxes) {
+  // Two multi-coded axes of two labelled yes/no variables each, a labelled
+  // single-coded variable and an unlabelled numeric variable.
+  const struct {
+    int item_a;
+    const char* want;
+  } cases[] = {
+      {0, "V m1a\nV m1b\nV m2a\nV m2b\nV s\n"},
+      {1, "*.\nV m1a\nV m1b\n*.\nV m2a\nV m2b\n*.\nV s\n"},
+      {2, "*.\nV m1a\n*.\nV m1b\n*.\nV m2a\n*.\nV m2b\n*.\nV s\n"},
+  };
+  for (const auto& c : cases) {
+    spss_run s;
+    s.run.options.blank_comment = c.item_a;
+    tx::axis_info* m1 = add_axis(s.run, "m1");
+    tx::axis_info* m2 = add_axis(s.run, "m2");
+    add_var(s.run, type_yesno, "m1a", "x", m1);
+    add_var(s.run, type_yesno, "m1b", "x", m1);
+    add_var(s.run, type_yesno, "m2a", "x", m2);
+    add_var(s.run, type_yesno, "m2b", "x", m2);
+    add_var(s.run, type_single, "s", "x", add_axis(s.run, "s"));
+    add_var(s.run, type_numeric, "n", "", nullptr);
+    std::string got = s.labels();
+    // Shorten "VARIABLE LABELS <name> "x".\n" to "V <name>\n".
+    for (std::size_t at; (at = got.find("VARIABLE LABELS ")) != std::string::npos;)
+      got.replace(at, 16, "V ");
+    for (std::size_t at; (at = got.find(" \"x\".")) != std::string::npos;) got.erase(at, 5);
+    EXPECT_EQ(c.want, got) << "item a " << c.item_a;
+  }
+}
+
+TEST(Commands, ExtraTitleLinesAreCommentsOfEveryYesNoVariable) {
+  spss_run s;
+  tx::axis_info* m = add_axis(s.run, "m", {"Which brands?", "Show card\nB", "All that apply"});
+  add_var(s.run, type_yesno, "m0", "Which brands?", m, {{-1, "no A"}, {1, "A"}});
+  add_var(s.run, type_yesno, "m1", "Which brands?", m, {{0, "no B"}, {1, "B"}});
+  const std::string block = "VALUE LABELS m%\n  % \"no %\"\n  1 \"%\"\n.\n* Show card B.\n"
+                            "* All that apply.\n";
+  auto expand = [&](const char* name, const char* no, const char* el) {
+    std::string b = "VARIABLE LABELS " + std::string(name) + " \"Which brands?\".\n" + block;
+    const std::string fill[] = {std::string(name).substr(1), no, el, el};
+    for (const std::string& x : fill) b.replace(b.find('%'), 1, x);
+    return b;
+  };
+  EXPECT_EQ(expand("m0", "-1", "A") + expand("m1", "0", "B"), s.labels());
+}
+
+TEST(Commands, WholeFileAndWriteFailure) {
+  testkit::temp_dir dir;
+  testkit::scoped_env env({{"TXPERM", dir.path}});
+  run_state run;
+  run.options.max_var_label = 40;
+  run.options.max_value_label = 20;
+  set_title(run, {"T"});
+  add_var(run, type_single, "q1", "Q", add_axis(run, "q1"), {{1, "yes"}});
+  outputspss(run, "commands.xsp", "data.xsp");
+  EXPECT_EQ(
+      "TITLE T.\nDATA LIST FILE=\"data.xsp\" FREE/\n  q1\n  .\nVARIABLE LABELS q1 \"Q\".\n"
+      "VALUE LABELS q1\n  1 \"yes\"\n.\n",
+      testkit::read_file(dir / "commands.xsp"));
+
+  // A device that refuses every write: the run stops naming the file.
+  const run_stopped stop =
+      testkit::expect_stop([&] { outputspss(run, "/dev/full", "data.xsp"); });
+  EXPECT_EQ(1, stop.status);
+  EXPECT_THAT(stop.message, HasSubstr("\"/dev/full\""));
+}
+
+}  // namespace
+}  // namespace tx

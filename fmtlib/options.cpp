@@ -241,8 +241,8 @@ void process_option(run_state& run, const char* item, const char* source, int de
       set_flag(o.fixed_format, option, 1);
       break;
     default:
-      showmsg(run.err, "%s: Unknown option \"%s\" ignored (%s)\n", run.program_name.c_str(),
-              option, source);
+      showmsg(run.err, "%s: Unknown option \"%s\" ignored (%s)\n", run.program_name.c_str(), option,
+              source);
       break;
   }
 }
@@ -335,13 +335,11 @@ void print_usage(run_state& run, const char* program_name) {
     if (line[0] == '!') {
       // The program name goes where the line's "%s" stands.
       const char* at = std::strstr(line, "%s");
-      showmsg(run.out, "%.*s%s%s", static_cast<int>(at - line - 1), line + 1, program_name,
-              at + 2);
+      showmsg(run.out, "%.*s%s%s", static_cast<int>(at - line - 1), line + 1, program_name, at + 2);
     } else if (line[0] == '*') {
       const char* blank = std::strchr(line, ' ');
       const std::string word(line + 1, blank);
-      showmsg(run.out, "%s%s", blank,
-              keyword != nullptr && word == keyword ? " (default)" : "");
+      showmsg(run.out, "%s%s", blank, keyword != nullptr && word == keyword ? " (default)" : "");
     } else {
       showmsg(run.out, "%s", line);
     }

@@ -88,8 +88,7 @@ TEST(Cli, CommandLineErrorsEndWithStatusZero) {
 
 TEST(Cli, InvalidFormatItemEndsWithStatusOne) {
   testkit::temp_dir dir;
-  testkit::result r =
-      testkit::run_program("tx2spss", {}, dir.path, {{"TXSPSSRC", "c;f=8.2.1;z"}});
+  testkit::result r = testkit::run_program("tx2spss", {}, dir.path, {{"TXSPSSRC", "c;f=8.2.1;z"}});
   EXPECT_EQ(1, r.status);
   EXPECT_EQ(banner + "ERROR: Format specification \"f=8.2.1\" invalid ('TXSPSSRC')\n", r.err);
   EXPECT_EQ("", r.out);
@@ -97,13 +96,12 @@ TEST(Cli, InvalidFormatItemEndsWithStatusOne) {
 
 TEST(Cli, OptionListWarningsComeBeforeTheFormatLine) {
   testkit::temp_dir dir;
-  testkit::result r = testkit::run_program("tx2spss", {"-r", "5"}, dir.path,
-                                           {{"TXSPSSRC", "y;q=3"}});
-  EXPECT_THAT(r.err,
-              StartsWith(banner + "tx2spss: Unknown option \"y\" ignored ('TXSPSSRC')\n" +
-                         "WARNING: Specified value below minimum of 8 - ignored (q=3)\n" +
-                         "Specified value for r of 5 is below minimum of 8 (ignored)\n" +
-                         "output format SPSS\n"));
+  testkit::result r =
+      testkit::run_program("tx2spss", {"-r", "5"}, dir.path, {{"TXSPSSRC", "y;q=3"}});
+  EXPECT_THAT(r.err, StartsWith(banner + "tx2spss: Unknown option \"y\" ignored ('TXSPSSRC')\n" +
+                                "WARNING: Specified value below minimum of 8 - ignored (q=3)\n" +
+                                "Specified value for r of 5 is below minimum of 8 (ignored)\n" +
+                                "output format SPSS\n"));
 }
 
 }  // namespace

@@ -59,8 +59,8 @@ struct option_run {
     argv.push_back(nullptr);
     const char* first = nullptr;
     capture([&] {
-      first = argcrack(run, static_cast<int>(argv_words.size()), argv.data(),
-                       run.program_name.c_str());
+      first =
+          argcrack(run, static_cast<int>(argv_words.size()), argv.data(), run.program_name.c_str());
     });
     return first;
   }
@@ -84,8 +84,8 @@ TEST(Options, ListItemsSetTheirFields) {
     const char* list;
     expected want;
   } cases[] = {
-      {"c;S;r=30;z", {.use_positions = 1, .remove_name = 2, .max_value_label = 30,
-                      .fixed_format = 1}},
+      {"c;S;r=30;z",
+       {.use_positions = 1, .remove_name = 2, .max_value_label = 30, .fixed_format = 1}},
       // A leading "-" and blanks around "=" are passed over.
       {"-e ; q = 12", {.suppress_same_name = 1, .max_var_label = 12}},
       // Empty pieces are skipped; letters in either case, except s and S.
@@ -129,8 +129,11 @@ TEST(Options, TextItemsKeepTheirValueToTheEnd) {
 
   option_run unset;
   unset.run.options.language = "left over";
-  unsetenv("TXSPSSRC");
-  unset.capture([&] { get_options(unset.run, 1, nullptr); });
+  {
+    testkit::scoped_env restore(testkit::env_list{{"TXSPSSRC", ""}});  // puts any outer value back
+    unsetenv("TXSPSSRC");
+    unset.capture([&] { get_options(unset.run, 1, nullptr); });
+  }
   EXPECT_EQ("", unset.run.options.language);  // get_options starts it empty
   EXPECT_FALSE(unset.run.options.has_missing);
 }
@@ -140,7 +143,7 @@ TEST(Options, FormatItemBuildsAPrintFormat) {
     const char* list;
     const char* format;
   } cases[] = {
-      {"f=8.2", " %8.2f"}, {"f=.3", " %.3f"},  {"f=", " %f"},       {"F", " %f"},
+      {"f=8.2", " %8.2f"}, {"f=.3", " %.3f"},   {"f=", " %f"},         {"F", " %f"},
       {"f=8.", " %8.f"},   {"f = 12", " %12f"}, {"f=8.2;f=5", " %5f"},
   };
   for (const auto& c : cases) {
@@ -253,6 +256,12 @@ TEST(Options, UnreadableOptionFileWarnsWithTheReason) {
   o.read_list("o=" + name + ";k");
   EXPECT_EQ("WARNING: " + name + ": Not a directory\n", o.err);
   EXPECT_EQ(1, o.run.options.element_values);
+
+  // A directory opens but cannot be read: the read error is reported too.
+  option_run dir_list;
+  dir_list.read_list("o=" + dir.path + ";k");
+  EXPECT_EQ("WARNING: " + dir.path + ": Is a directory\n", dir_list.err);
+  EXPECT_EQ(1, dir_list.run.options.element_values);
 }
 
 TEST(Options, OptionFilesDoNotNest) {
@@ -311,9 +320,9 @@ TEST(Options, CommandLineSetsItsFields) {
   const struct {
     std::vector<std::string> words;
     int pflg;
-  } precisions[] = {{{"-p", "12"}, 0},   {{"-p", "3"}, 3},  {{"-p", "10"}, 10},
-                    {{"-p", ""}, 0},     {{"-p", "000000000003"}, 3},
-                    {{"-p", "99999999999999999999"}, 0}};
+  } precisions[] = {{{"-p", "12"}, 0},           {{"-p", "3"}, 3},
+                    {{"-p", "10"}, 10},          {{"-p", ""}, 0},
+                    {{"-p", "000000000003"}, 3}, {{"-p", "99999999999999999999"}, 0}};
   for (const auto& c : precisions) {
     option_run o;
     o.run.pflg = 7;
@@ -347,9 +356,10 @@ TEST(Options, CommandLineLabelLengthsBelowEightAreIgnored) {
   o.crack({"-r", "5", "-q", "x"});
   EXPECT_EQ(30, o.run.options.max_value_label);
   EXPECT_EQ(0, o.run.options.max_var_label);
-  EXPECT_EQ("Specified value for r of 5 is below minimum of 8 (ignored)\n"
-            "Specified value for q of 0 is below minimum of 8 (ignored)\n",
-            o.err);
+  EXPECT_EQ(
+      "Specified value for r of 5 is below minimum of 8 (ignored)\n"
+      "Specified value for q of 0 is below minimum of 8 (ignored)\n",
+      o.err);
 }
 
 TEST(Options, CommandLineErrorsStopWithStatusZero) {
@@ -388,10 +398,18 @@ std::string usage_text(const char* name, const char* default_keyword) {
          "\n"
          "-f   - output format. Available formats are:\n"
          "\n"
-         "       xml     - triple-s XML format" + mark("xml") + "\n"
-         "       classic - Classic triple-s" + mark("classic") + "\n"
-         "       spss    - SPSS format" + mark("spss") + "\n"
-         "       csv     - tab separated csv file" + mark("csv") + "\n"
+         "       xml     - triple-s XML format" +
+         mark("xml") +
+         "\n"
+         "       classic - Classic triple-s" +
+         mark("classic") +
+         "\n"
+         "       spss    - SPSS format" +
+         mark("spss") +
+         "\n"
+         "       csv     - tab separated csv file" +
+         mark("csv") +
+         "\n"
          "\n"
          "-p   - number following indicates precision. Default is worked\n"
          "\t      out by scanning the data\n"
@@ -429,8 +447,7 @@ TEST(Options, UsageMarksTheFormSelectedSoFar) {
     run_stopped stop = o.stopped(c.words[0]);
     EXPECT_EQ(0, stop.status) << c.program;
     EXPECT_EQ("", stop.message) << c.program;
-    EXPECT_TRUE(testkit::same_bytes(usage_text(c.program, c.default_keyword), o.out))
-        << c.program;
+    EXPECT_TRUE(testkit::same_bytes(usage_text(c.program, c.default_keyword), o.out)) << c.program;
     EXPECT_EQ("", o.err);
   }
 }

@@ -8,6 +8,8 @@
 #include <string>
 
 #include "testkit.h"
+#include "txlib/compio.h"
+#include "txlib/descrips.h"
 #include "txlib/filopen.h"
 #include "txlib/version.h"
 
@@ -186,6 +188,67 @@ TEST(Jobbuild, DamageHelpers) {
   EXPECT_EQ(10u, read_file(path).size());
   remove_file(path);
   EXPECT_FALSE(testkit::file_exists(path));
+}
+
+// Reads a whole compressed file back through compio.
+std::string uncompressed(const std::string& path) {
+  tx::comp_file* h = tx::compopen(path.c_str(), "rb", 12);
+  if (h == nullptr) return "(cannot open)";
+  std::string text;
+  char buf[4096];
+  for (int n; (n = tx::compread(h, buf, sizeof buf)) > 0;) text.append(buf, n);
+  tx::compclose(h);
+  return text;
+}
+
+TEST(Jobbuild, DescriptionsLoadBack) {
+  // The first job fits DescsAdd's tag rules and goes through DescsSave; the
+  // second has a tag of 11 characters and an inc named like an axis, so its
+  // entries are written through compio in the same format.
+  job fits;
+  fits.axes = {{.tag = "q1",
+                .elements = {{"a"}},
+                .desc = description{"Sex", "Q1. Are you \"male\" & Caf\xe9?"}},
+               {.tag = "q2", .elements = {{"a"}}},
+               {.tag = "q3", .elements = {{"a"}}, .desc = description{}}};
+  fits.incs = {{"age", description{"Age", std::nullopt}}};
+  fits.weights = {{.number = 2, .desc = description{"Weight", "Population"}}};
+  job clash = fits;
+  clash.axes[1].tag = "region_long";
+  clash.axes[1].desc = description{"Region", "Q2. Region"};
+  clash.incs.push_back({"q1", description{"Income", "Q1 income"}});
+  for (const job* j : {&fits, &clash}) {
+    testkit::temp_dir dir;
+    write_job(*j, dir.path);
+    const std::string path = dir / "descrips.inf";
+    EXPECT_EQ(descriptions_text(*j), uncompressed(path));
+    int count = -1;
+    tx::descs_guard h{tx::DescsLoad(path.c_str(), 0, 0, &count)};
+    ASSERT_GE(h.handle, 0) << tx::DescsErrorString(h.handle);
+    EXPECT_EQ(j == &fits ? 4 : 6, count);
+    EXPECT_STREQ("Sex", tx::TagGetLabel(h.handle, "q1"));
+    EXPECT_STREQ("Q1. Are you \"male\" & Caf\xe9?", tx::TagGetDescript(h.handle, "q1"));
+    EXPECT_STREQ("", tx::TagGetLabel(h.handle, "q3"));
+    EXPECT_STREQ("", tx::TagGetDescript(h.handle, "q3"));
+    EXPECT_STREQ("Age", tx::TagGetLabel(h.handle, "age"));
+    EXPECT_STREQ("", tx::TagGetDescript(h.handle, "age"));
+    EXPECT_EQ(2, tx::TagGetWmid(h.handle, "Weight"));
+    if (j == &fits) {
+      EXPECT_EQ(nullptr, tx::TagGetLabel(h.handle, "q2"));
+    } else {
+      EXPECT_STREQ("Region", tx::TagGetLabel(h.handle, "region_long"));
+      EXPECT_NE(std::string::npos, uncompressed(path).find("#@inc q1\nQ1 income\n"));
+    }
+  }
+}
+
+TEST(Jobbuild, NoDescriptionsFile) {
+  testkit::temp_dir dir;
+  job j;
+  j.axes = {{.tag = "q1", .elements = {{"a"}}, .desc = description{"Sex", "Q1"}}};
+  j.descriptions = false;
+  write_job(j, dir.path);
+  EXPECT_FALSE(testkit::file_exists(dir / "descrips.inf"));
 }
 
 }  // namespace

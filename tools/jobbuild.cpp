@@ -9,6 +9,8 @@
 
 #include "axttjust.h"
 #include "bytes.h"
+#include "compio.h"
+#include "descrips.h"
 #include "filopen.h"
 #include "version.h"
 
@@ -294,9 +296,161 @@ void write_intermed(const job& j, const std::string& dir) {
   f.finish();
 }
 
-// TODO: descrips.inf, through DescsCreate/DescsAdd/DescsSave, once the
-// descriptions module of the library is in; until then no file is written.
-void write_descriptions(const job&, const std::string&) {}
+// ---- descrips.inf ----
+
+struct desc_entry {
+  int type;
+  std::string tag;  // wanted tag; empty: the one DescsAdd gives the label
+  std::string label;
+  std::string descript;
+  int wmid = 0;
+};
+
+std::vector<desc_entry> desc_entries(const job& j) {
+  std::vector<desc_entry> out;
+  auto add = [&](int type, const std::string& tag, const description& d) {
+    out.push_back({type, tag, d.label.value_or(""), d.descript.value_or("")});
+  };
+  for (const axis& a : j.axes)
+    if (a.desc) add(desc_axis, a.tag, *a.desc);
+  for (const inc& n : j.incs)
+    if (n.desc) add(desc_inc, n.name, *n.desc);
+  for (const weight& w : j.weights) {
+    if (!w.desc) continue;
+    add(desc_weight, "", *w.desc);
+    out.back().wmid = (w.number >= 0 && w.number <= 9) ? w.number : 0;
+  }
+  return out;
+}
+
+const char* tag_template(int type) {
+  switch (type) {
+    case desc_axis:
+      return "x_%04d_";
+    case desc_inc:
+      return "n_%04d_";
+    default:
+      return "w_%04d_";
+  }
+}
+
+bool valid_name(const std::string& s, int type) {
+  const std::size_t limit = type == desc_axis ? 7 : 8;
+  if (s.empty() || s.size() > limit) return false;
+  auto letter = [](char c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z'); };
+  if (!letter(s[0])) return false;
+  return std::all_of(s.begin() + 1, s.end(),
+                     [&](char c) { return letter(c) || (c >= '0' && c <= '9') || c == '_'; });
+}
+
+// The first of the type's generated tags ("x_0001_", ...) not in use.
+std::optional<std::string> generated_tag(const std::vector<desc_entry>& prior, int type) {
+  for (int n = 1; n <= 9999; ++n) {
+    char t[16];
+    std::snprintf(t, sizeof t, tag_template(type), n);
+    if (std::none_of(prior.begin(), prior.end(), [&](const desc_entry& e) { return e.tag == t; }))
+      return std::string(t);
+  }
+  return std::nullopt;
+}
+
+// The tag DescsAdd gives an entry proposed under `label` after the entries
+// in `prior` (each already carrying its final tag and label); none when the
+// add fails.
+std::optional<std::string> add_tag(const std::vector<desc_entry>& prior, int type,
+                                   const std::string& label) {
+  bool generate = false;
+  for (const desc_entry& e : prior) {
+    if (e.tag.empty()) continue;
+    if (e.type == type && e.label == label) return std::nullopt;
+    if (e.tag == label) {
+      generate = true;
+      break;
+    }
+  }
+  if (!generate && valid_name(label, type)) return label;
+  return generated_tag(prior, type);
+}
+
+// Settles every entry's tag; true when DescsAdd gives each the wanted one.
+bool settle_tags(std::vector<desc_entry>& entries) {
+  bool library = true;
+  std::vector<desc_entry> done;
+  for (desc_entry& e : entries) {
+    const std::string proposal = e.tag.empty() ? e.label : e.tag;
+    std::optional<std::string> tag = add_tag(done, e.type, proposal);
+    if (e.tag.empty()) {
+      if (!tag) {
+        library = false;
+        // A tag nobody has: the generated series past the ones in use.
+        tag = generated_tag(done, e.type);
+        if (!tag) fail("no tag left for a weight entry");
+      }
+      e.tag = *tag;
+    } else if (tag != e.tag) {
+      library = false;
+    }
+    done.push_back(e);
+  }
+  return library;
+}
+
+void save_with_library(const std::vector<desc_entry>& entries, const std::string& path) {
+  const int h = DescsCreate(static_cast<int>(entries.size()) + 1, 1);
+  if (h < 0) fail(std::string("DescsCreate: ") + DescsErrorString(h));
+  descs_guard guard{h};
+  for (const desc_entry& e : entries) {
+    const std::string proposal = e.type == desc_weight ? e.label : e.tag;
+    const char* tag = DescsAdd(h, e.type, 0, proposal.c_str(), e.descript.c_str(), nullptr);
+    if (tag == nullptr || e.tag != tag) fail("DescsAdd did not give the tag " + e.tag);
+    if (TagSetLabel(h, e.tag.c_str(), e.label.c_str(), nullptr) != 0)
+      fail("TagSetLabel failed for " + e.tag);
+    if (e.type == desc_weight && TagSetWmid(h, e.tag.c_str(), e.wmid) != 0)
+      fail("TagSetWmid failed for " + e.tag);
+  }
+  const int rc = DescsSave(h, path.c_str());
+  if (rc != 0) fail("DescsSave " + path + ": " + DescsErrorString(rc));
+}
+
+// The entry format DescsSave writes: heading, descriptive text, level, tag,
+// label, and for a weight its wmid; entries grouped by type in the order
+// axis, inc, weight.
+std::string entries_text(const std::vector<desc_entry>& entries) {
+  static constexpr const char* words[] = {"",    "axis",   "inc",    "alph",
+                                          "bit", "axlist", "weight", "group"};
+  std::string text = "##version=1001\n";
+  for (int type : {desc_axis, desc_inc, desc_weight}) {
+    for (const desc_entry& e : entries) {
+      if (e.type != type) continue;
+      text += "#@" + std::string(words[type]) + " " + e.tag + "\n" + e.descript + "\n" +
+              "#;level=0\n#;tag=" + e.tag + "\n#;label=" + e.label + "\n";
+      if (type == desc_weight) text += "#;wmid=" + std::to_string(e.wmid) + "\n";
+    }
+  }
+  return text;
+}
+
+void save_with_compio(const std::vector<desc_entry>& entries, const std::string& path) {
+  const std::string text = entries_text(entries);
+  comp_file* h = compopen(path.c_str(), "wb", 12);
+  if (h == nullptr) fail("compopen " + path + ": " + comperrstr());
+  const bool wrote =
+      compwrite(h, text.data(), static_cast<int>(text.size())) == static_cast<int>(text.size());
+  if (compclose(h) != 0 || !wrote) fail("cannot write " + path);
+}
+
+// descrips.inf, through DescsCreate/DescsAdd/DescsSave when DescsAdd gives
+// every object its own tag; otherwise (tags longer than 7 or 8 characters,
+// clashes) the same text written through compio.
+void write_descriptions(const job& j, const std::string& dir) {
+  if (!j.descriptions) return;
+  std::vector<desc_entry> entries = desc_entries(j);
+  const std::string path = dir + "/descrips.inf";
+  if (settle_tags(entries))
+    save_with_library(entries, path);
+  else
+    save_with_compio(entries, path);
+}
 
 // Opens a file for in-place damage.
 file_ptr open_existing(const std::string& path) {
@@ -344,6 +498,13 @@ void write_job(const job& j, const std::string& dir) {
   write_incs(j, dir);
   write_weights(j, dir);
   write_intermed(j, dir);
+}
+
+std::string descriptions_text(const job& j) {
+  if (!j.descriptions) return {};
+  std::vector<desc_entry> entries = desc_entries(j);
+  settle_tags(entries);
+  return entries_text(entries);
 }
 
 void truncate_file(const std::string& path, std::size_t n) {

@@ -111,6 +111,9 @@ void write_job(const job& j, const std::string& dir);
 std::vector<int> case_axes(const job& j);
 // 16-bit mask words per case record for those axes.
 int mask_words(const job& j);
+// The text of descrips.inf before compression, as write_job stores it
+// (empty when `descriptions` is false).
+std::string descriptions_text(const job& j);
 
 // Deliberate damage for bad-input tests.
 void truncate_file(const std::string& path, std::size_t n);

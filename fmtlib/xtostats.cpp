@@ -1,5 +1,6 @@
 #include "xtostats.h"
 
+#include <array>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
@@ -27,6 +28,16 @@ std::FILE* debug_stream(run_state& run) { return run.prt != 0 ? run.debug.get() 
 
 const char* elem_text(const axis_info* axis, int i) {
   return PtGlobDeref(axis->heap + axis->elements[i]->textoff);
+}
+
+// The name at `offset` of the name block; it must start inside the block and
+// end with a zero byte there.
+const char* inc_name(const std::vector<std::uint8_t>& block, std::int32_t offset, std::int32_t i) {
+  const auto at = static_cast<std::size_t>(offset);
+  if (offset < 0 || at >= block.size() || std::memchr(&block[at], 0, block.size() - at) == nullptr)
+    stop_damaged(incs_file, "the name offset " + std::to_string(offset) + " of inc " +
+                                std::to_string(i) + " lies outside its name block");
+  return reinterpret_cast<const char*>(&block[at]);
 }
 
 int title_count(const axis_info* axis) { return axis->titles != nullptr ? axis->titles->count : 0; }
@@ -163,11 +174,105 @@ void copycomments(run_state& run, const axis_info* axis, stat_var* var) {
   var->text = store_text(run.store, text);
 }
 
-// TODO: read incs.inf and the descriptions once the file library is in.
-void get_incinf(run_state&) {}
+void get_incinf(run_state& run) {
+  file_ptr f(efopen(run, incs_file, "r"));
+  getversn(fileno(f.get()), incs_file, 0, 8, 0);
+  std::array<std::uint8_t, 8> counts{};
+  read_record(f.get(), counts, incs_file, "the counts");
+  const std::int32_t n = be_i32(counts, 0);  // incs
+  const std::int32_t s = be_i32(counts, 4);  // bytes of the name block
+  // The counts size the buffers: they must fit in what is left of the file.
+  const long left = bytes_left(f.get());
+  if (n < 0 || s < 0 || s > left || std::int64_t{12} * n > left - s)
+    stop_damaged(incs_file, "its counts of " + std::to_string(n) + " incs and " +
+                                std::to_string(s) + " name bytes do not fit the file");
+  // Every case record carries one 4-byte value per inc; a different number
+  // would shift every value written to the data file.
+  if (static_cast<std::uint32_t>(n) != run.layout.nfloats)
+    stop_run(1, "ERROR: \"" + std::string(case_file) + "\" holds " +
+                    std::to_string(run.layout.nfloats) + " numeric values per case, but \"" +
+                    incs_file + "\" lists " + std::to_string(n) + " incs\n");
+  std::vector<std::uint8_t> names(static_cast<std::size_t>(s));
+  read_record(f.get(), names, incs_file, "the name block");
+  std::vector<std::uint8_t> recs(static_cast<std::size_t>(n) * 12);
+  read_record(f.get(), recs, incs_file, "the inc records");
 
-// TODO: read weightin.x and open the wmvals%d.x streams once the file library is in.
-int get_weightinf(run_state& run) { return run.weighting; }
+  std::string path;
+  tmpopname("descrips.inf", path);
+  int entries = 0;
+  descs_guard descs{DescsLoad(path.c_str(), 0, 0, &entries)};
+  if (descs.handle < 0)
+    showmsg(run.err, "Warning: cannot read %s (errcode %d)\n", path.c_str(), descs.handle);
+
+  inc_info** tail = &run.incinf;
+  for (std::int32_t i = 0; i < n; ++i) {
+    const char* raw = inc_name(names, be_i32(recs, static_cast<std::size_t>(i) * 12 + 8), i);
+    // An entry without a label names nothing: the inc keeps its raw name.
+    const char* label = descs.handle >= 0 ? TagGetLabel(descs.handle, raw) : nullptr;
+    if (label == nullptr || label[0] == '\0') label = raw;
+    auto* inc = make_record<inc_info>(run.store);
+    inc->name = store_text(run.store, label);
+    *tail = inc;
+    tail = &inc->next;
+    ++run.nincs;
+
+    stat_var* same = lookup(run, inc->name);
+    stat_var* var = add_stat_var(run, inc->name);
+    const char* descript = descs.handle >= 0 ? TagGetDescript(descs.handle, raw) : nullptr;
+    if (same != nullptr && same->axis != nullptr && run.options.suppress_same_name != 0) {
+      same->axis->no_output = 1;
+      copycomments(run, same->axis, var);
+    } else {
+      var->text = store_text(run.store, descript != nullptr ? descript : inc->name);
+    }
+    var->type = type_numeric;
+    var->parent = inc;
+    var->index = i;
+  }
+  if (debug_stream(run) != nullptr) print_incinf(run);
+}
+
+int get_weightinf(run_state& run) {
+  file_ptr f(efopen(run, weights_file, "r"));
+  getversn(fileno(f.get()), weights_file, 0, 5, 0);
+  std::array<std::uint8_t, 4> first{};
+  read_record(f.get(), first, weights_file, "the weight count");
+  if (be_i32(first, 0) == -1) {
+    run.weighting = 0;
+    return 0;
+  }
+  std::array<std::uint8_t, 40> unused{};  // twenty 16-bit values
+  read_record(f.get(), unused, weights_file, "the values before the weight records");
+
+  int count = 0;
+  std::array<std::uint8_t, 156> rec{};
+  for (;;) {
+    const std::size_t got = std::fread(rec.data(), 1, rec.size(), f.get());
+    if (got == 0) break;
+    if (got != rec.size())
+      stop_damaged(weights_file, "it ends inside weight record " + std::to_string(count));
+    if (count == max_weights)
+      stop_run(1, "ERROR: \"" + std::string(weights_file) + "\" holds more than " +
+                      std::to_string(max_weights) + " weights\n");
+    weight_slot& slot = run.wght[static_cast<std::size_t>(count)];
+    slot.number = be_i16(rec, 4);
+    char name[32];
+    std::snprintf(name, sizeof name, "wmvals%d.x", static_cast<int>(slot.number));
+    // Left open after its header: the case data writer reads the values.
+    slot.stream.reset(efopen(run, name, "r"));
+    getversn(fileno(slot.stream.get()), name, 0, 18, 0);
+    std::snprintf(name, sizeof name, "@weight%d", count);
+    stat_var* var = add_stat_var(run, name);
+    var->type = type_numeric;
+    var->parent = &slot;
+    var->index = count;
+    ++count;
+  }
+  run.weighting = count;
+  if (std::FILE* d = debug_stream(run))
+    for (int i = 0; i < count; ++i) std::fprintf(d, "\n Weight %d", i);
+  return count;
+}
 
 void print_incinf(run_state& run) {
   std::FILE* d = debug_stream(run);

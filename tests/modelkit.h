@@ -5,6 +5,8 @@
 #include <vector>
 
 #include "fmtlib/convert.h"
+#include "testkit.h"
+#include "tools/jobbuild.h"
 
 namespace modelkit {
 
@@ -92,6 +94,21 @@ inline void start(tx::run_state& run, tx::output_form form = tx::form_xml) {
       break;
     }
 }
+
+// A started run over a job written into a scratch directory, which is the
+// job's temporary and permanent directory: xtostats reads the incs and
+// weights of the job after the in-memory axes.
+struct model_run {
+  testkit::temp_dir dir;
+  testkit::scoped_env env{{{"TXTEMP", dir.path}, {"TXPERM", dir.path}, {"TXSUFF", ""}}};
+  tx::run_state run;
+  explicit model_run(tx::output_form form = tx::form_xml, const tx::job::job& j = {}) {
+    tx::job::write_job(j, dir.path);
+    start(run, form);
+    run.layout.nfloats = static_cast<std::uint32_t>(j.incs.size());
+  }
+  std::string path(const std::string& name) const { return dir / name; }
+};
 
 // Adds a statistical variable directly, as xtostats would.
 inline tx::stat_var* add_var(tx::run_state& run, const char* name, int type,

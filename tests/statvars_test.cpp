@@ -176,8 +176,8 @@ struct options_case {
 };
 
 std::string axis_values(const modelkit::axis_spec& axis, options_case o) {
-  run_state run;
-  modelkit::start(run);
+  modelkit::model_run m;
+  run_state& run = m.run;
   run.options.use_positions = o.use_positions;
   run.options.element_values = o.element_values;
   run.options.remove_name = o.remove_name;
@@ -278,8 +278,8 @@ TEST(Statvars, AvoidDupN) {
 }
 
 TEST(Statvars, SuppressedAxisHasNoOutputVariable) {
-  run_state run;
-  modelkit::start(run);
+  modelkit::model_run m;
+  run_state& run = m.run;
   modelkit::add_axis(run, {.name = "keep", .elements = modelkit::elements(2), .maxbits = 1});
   axis_info* gone =
       modelkit::add_axis(run, {.name = "gone", .elements = modelkit::elements(2), .maxbits = 2});
@@ -296,8 +296,8 @@ TEST(Statvars, SuppressedAxisHasNoOutputVariable) {
 }
 
 TEST(Statvars, ListingShowsTheCodesBeforeNaming) {
-  run_state run;
-  modelkit::start(run);
+  modelkit::model_run m;
+  run_state& run = m.run;
   modelkit::add_axis(
       run, {.name = "sex", .elements = {{"Male", 1}, {"Female", 1}}, .titles = {"Gender"}});
   modelkit::add_axis(run, {.name = "brand", .elements = {{"Alpha", 1}, {"Beta", 1}}, .maxbits = 2});

@@ -11,6 +11,8 @@
 #include "fmtlib/convert.h"
 #include "modelkit.h"
 #include "testkit.h"
+#include "tools/jobbuild.h"
+#include "txlib/bytes.h"
 
 namespace tx {
 namespace {
@@ -68,8 +70,8 @@ TEST(Xtostats, MultiCodedNamesFollowTheNumberOfElements) {
       {1200, 1100, "@QUES1100"},
   };
   for (const auto& c : cases) {
-    run_state run;
-    modelkit::start(run);
+    modelkit::model_run m;
+    run_state& run = m.run;
     axis_info* axis = modelkit::add_axis(
         run, {.name = "QUESTION1", .elements = modelkit::elements(c.elements), .maxbits = 2});
     modelkit::mark_elements(run);
@@ -86,8 +88,8 @@ TEST(Xtostats, MultiCodedNamesFollowTheNumberOfElements) {
 }
 
 TEST(Xtostats, MultiCodedValuesAndGaps) {
-  run_state run;
-  modelkit::start(run);
+  modelkit::model_run m;
+  run_state& run = m.run;
   axis_info* axis = modelkit::add_axis(
       run, {.name = "Q", .elements = {{"Red", 1}, {"none", 0}, {"Blue", 3}}, .maxbits = 2});
   modelkit::mark_elements(run);
@@ -104,8 +106,8 @@ TEST(Xtostats, MultiCodedValuesAndGaps) {
 }
 
 TEST(Xtostats, SingleCodedValuesAreTheDataElements) {
-  run_state run;
-  modelkit::start(run);
+  modelkit::model_run m;
+  run_state& run = m.run;
   axis_info* axis = modelkit::add_axis(
       run, {.name = "sex", .elements = {{"Male", 1}, {"Total", 0}, {"Female", 2}}, .maxbits = 1});
   modelkit::mark_elements(run);
@@ -126,8 +128,8 @@ TEST(Xtostats, SingleCodedValuesAreTheDataElements) {
 }
 
 TEST(Xtostats, ElementWithoutMaskBitCarriesNoData) {
-  run_state run;
-  modelkit::start(run);
+  modelkit::model_run m;
+  run_state& run = m.run;
   modelkit::add_axis(run, {.name = "q", .elements = modelkit::elements(18), .maxbits = 1});
   modelkit::mark_elements(run);
   run.elmask[0] = 0x0001;  // element 0 only in the first word
@@ -148,8 +150,8 @@ TEST(Xtostats, AxesWithoutVariablesUseTheRightMaskWords) {
     int words_before_last;
   } cases[] = {{17, 2}, {16, 1}, {1, 1}};
   for (const auto& c : cases) {
-    run_state run;
-    modelkit::start(run);
+    modelkit::model_run m;
+    run_state& run = m.run;
     modelkit::add_axis(run, {.name = "notin", .elements = modelkit::elements(20), .incase = false});
     std::vector<modelkit::element> no_data(static_cast<std::size_t>(c.empty_elements),
                                            modelkit::element{"x", 0});
@@ -167,8 +169,8 @@ TEST(Xtostats, AxesWithoutVariablesUseTheRightMaskWords) {
 }
 
 TEST(Xtostats, MaskShorterThanTheAxesStops) {
-  run_state run;
-  modelkit::start(run);
+  modelkit::model_run m;
+  run_state& run = m.run;
   modelkit::add_axis(run, {.name = "q", .elements = modelkit::elements(17)});
   modelkit::mark_elements(run);
   run.mask_words = 1;
@@ -177,8 +179,8 @@ TEST(Xtostats, MaskShorterThanTheAxesStops) {
 }
 
 TEST(Xtostats, JobWithoutAxesHasNoAxisVariables) {
-  run_state run;
-  modelkit::start(run);
+  modelkit::model_run m;
+  run_state& run = m.run;
   xtostats(run);
   EXPECT_TRUE(run.stvars.empty());
   EXPECT_EQ(0, run.weighting);
@@ -187,8 +189,8 @@ TEST(Xtostats, JobWithoutAxesHasNoAxisVariables) {
 // Text of the first variable of an axis with the given titles and grid text.
 std::string text_of(output_form form, int lflg, int maxbits, std::vector<std::string> titles,
                     const char* grid_label = nullptr) {
-  run_state run;
-  modelkit::start(run, form);
+  modelkit::model_run m(form);
+  run_state& run = m.run;
   run.lflg = lflg;
   modelkit::add_axis(run, {.name = "q",
                            .elements = modelkit::elements(2),
@@ -221,8 +223,8 @@ TEST(Xtostats, TextOfAxisVariables) {
 }
 
 TEST(Xtostats, EveryYesNoVariableHasItsOwnText) {
-  run_state run;
-  modelkit::start(run);
+  modelkit::model_run m;
+  run_state& run = m.run;
   axis_info* axis = modelkit::add_axis(
       run, {.name = "q", .elements = modelkit::elements(2), .maxbits = 2, .titles = {"T"}});
   modelkit::mark_elements(run);
@@ -258,8 +260,8 @@ std::string groups(run_state& run) {
 }
 
 TEST(Xtostats, GroupListJoinsTheYesNoVariablesOfOneAxis) {
-  run_state run;
-  modelkit::start(run);
+  modelkit::model_run m;
+  run_state& run = m.run;
   modelkit::add_axis(run, {.name = "single", .elements = modelkit::elements(2)});
   modelkit::add_axis(run, {.name = "m", .elements = modelkit::elements(3), .maxbits = 2});
   axis_info* gone =
@@ -288,6 +290,238 @@ TEST(Xtostats, GroupListOfNothingIsEmpty) {
   modelkit::add_var(run, "x", type_numeric);  // never named: not output
   EXPECT_EQ(0, build_statlist(run));
   EXPECT_EQ(nullptr, run.statlist);
+}
+
+// A run over the incs and weights of a job.
+struct job_run : modelkit::model_run {
+  std::string err;
+  explicit job_run(const job::job& j, output_form form = form_xml) : model_run(form, j) {}
+  // Runs fn with the run's standard error captured into err.
+  void capture_err(const std::function<void()>& fn) {
+    err = testkit::capture([&](std::FILE* f) {
+      run.err = f;
+      fn();
+      run.err = stderr;
+    });
+  }
+};
+
+job::description desc(std::optional<std::string> label, std::optional<std::string> descript) {
+  return {std::move(label), std::move(descript)};
+}
+
+TEST(Xtostats, IncsWithoutDescriptionsKeepTheirRawNames) {
+  job::job j;
+  j.incs = {{"i1", desc("Income", "Yearly income")}};
+  j.descriptions = false;
+  job_run jr(j);
+  jr.capture_err([&] { get_incinf(jr.run); });
+  EXPECT_THAT(jr.err, ::testing::MatchesRegex(
+                          "Warning: cannot read .*/descrips.inf \\(errcode -[0-9]+\\)\n"));
+  ASSERT_EQ(1u, jr.run.stvars.size());
+  EXPECT_STREQ("i1", jr.run.stvars[0]->name);
+  EXPECT_STREQ("i1", jr.run.stvars[0]->text);
+}
+
+TEST(Xtostats, IncOfAnAxisNameMaySuppressTheAxis) {
+  for (int suppress : {0, 1}) {
+    job::job j;
+    j.incs = {{"income"}, {"age"}};
+    job_run jr(j, form_csv);
+    run_state& run = jr.run;
+    run.options.suppress_same_name = suppress;
+    run.lflg = 1;
+    axis_info* axis = modelkit::add_axis(
+        run, {.name = "income", .elements = modelkit::elements(2), .titles = {"How", "much"}});
+    modelkit::mark_elements(run);
+    xtostats(run);
+    statstospss(run);
+    ASSERT_EQ(3u, run.stvars.size());
+    const stat_var* inc = run.stvars[1];
+    if (suppress != 0) {
+      EXPECT_EQ(1, axis->no_output);
+      EXPECT_STREQ("How much ", inc->text);  // the axis's text, joined for CSV with -l
+      EXPECT_EQ(nullptr, run.stvars[0]->spssvar);
+      EXPECT_STREQ("income", inc->spssvar->sname->name);
+    } else {
+      EXPECT_EQ(0, axis->no_output);
+      EXPECT_STREQ("income", inc->text);
+      EXPECT_STREQ("income", run.stvars[0]->spssvar->sname->name);
+      EXPECT_STREQ("Ancome", inc->spssvar->sname->name);
+    }
+    EXPECT_STREQ("age", run.stvars[2]->spssvar->sname->name);
+  }
+}
+
+TEST(Xtostats, IncOfAYesNoVariableNameSuppressesItsAxis) {
+  job::job j;
+  j.incs = {{"@q1"}};
+  job_run jr(j);
+  run_state& run = jr.run;
+  run.options.suppress_same_name = 1;
+  axis_info* axis =
+      modelkit::add_axis(run, {.name = "q", .elements = modelkit::elements(2), .maxbits = 2});
+  modelkit::mark_elements(run);
+  xtostats(run);
+  EXPECT_EQ(1, axis->no_output);
+  EXPECT_STREQ("", run.stvars[2]->text);  // the axis has no title lines
+}
+
+TEST(Xtostats, IncCountMustMatchTheCaseRecords) {
+  job::job j;
+  j.incs = {{"a"}, {"b"}};
+  job_run jr(j);
+  jr.run.layout.nfloats = 1;
+  const run_stopped stop = testkit::expect_stop([&] { get_incinf(jr.run); });
+  EXPECT_EQ(1, stop.status);
+  EXPECT_EQ(
+      "ERROR: \"intermed.x\" holds 1 numeric values per case, but \"incs.inf\" lists 2 incs\n",
+      stop.message);
+}
+
+TEST(Xtostats, DamagedIncsFileStops) {
+  job::job j;
+  j.incs = {{"first"}, {"second"}};
+  job_run jr(j);
+  const std::string file = jr.path("incs.inf");
+  const std::string full = testkit::read_file(file);
+  // Every cut after the header loses bytes that the counts promise.
+  for (std::size_t n = 64; n < full.size(); ++n) {
+    testkit::write_file(file, full.substr(0, n));
+    run_state run;
+    modelkit::start(run);
+    run.layout.nfloats = 2;
+    const run_stopped stop = testkit::expect_stop([&] { get_incinf(run); });
+    EXPECT_THAT(stop.message, ::testing::HasSubstr("\"incs.inf\" is damaged")) << "cut at " << n;
+  }
+  // 64 header, 4 N, 4 S, name block "first\0second\0" (13), records from 85.
+  const struct {
+    std::size_t at;
+    std::uint32_t value;
+    const char* what;
+  } damage[] = {
+      {64, 0x7fffffff, "incs"},                             // N far beyond the file
+      {68, 0xffffffff, "name bytes"},                       // S negative
+      {68, 1000, "name bytes"},                             // S beyond the file
+      {85 + 8, 13, "outside its name block"},               // offset at the block's end
+      {85 + 12 + 8, 0xfffffffe, "outside its name block"},  // negative offset
+  };
+  for (const auto& d : damage) {
+    testkit::write_file(file, full);
+    job::set_be32(file, d.at, d.value);
+    run_state run;
+    modelkit::start(run);
+    run.layout.nfloats = d.at == 64 ? 0x7fffffff : 2;
+    const run_stopped stop = testkit::expect_stop([&] { get_incinf(run); });
+    EXPECT_THAT(stop.message, ::testing::HasSubstr("\"incs.inf\" is damaged")) << d.at;
+    EXPECT_THAT(stop.message, ::testing::HasSubstr(d.what)) << d.at;
+  }
+  // The last name without its zero byte runs out of the block.
+  testkit::write_file(file, full);
+  job::set_byte(file, 84, 'x');
+  run_state run;
+  modelkit::start(run);
+  run.layout.nfloats = 2;
+  EXPECT_THAT(testkit::expect_stop([&] { get_incinf(run); }).message,
+              ::testing::HasSubstr("outside its name block"));
+  // An offset into the middle of a name is a valid (shorter) name.
+  testkit::write_file(file, full);
+  job::set_be32(file, 85 + 8, 2);
+  run_state ok;
+  modelkit::start(ok);
+  ok.layout.nfloats = 2;
+  get_incinf(ok);
+  EXPECT_THAT(internal_names(ok), ElementsAre("rst", "second"));
+}
+
+TEST(Xtostats, NoWeights) {
+  job::job j;
+  job_run jr(j);
+  EXPECT_EQ(0, get_weightinf(jr.run));
+  EXPECT_EQ(0, jr.run.weighting);
+  EXPECT_TRUE(jr.run.stvars.empty());
+}
+
+TEST(Xtostats, WeightsOpenTheirValueFiles) {
+  job::job j;
+  j.weights = {{.number = 7, .values = {1.5f, 2.5f}}, {.number = 3, .values = {0.25f, 4.0f}}};
+  j.cases = {{}, {}};
+  job_run jr(j);
+  run_state& run = jr.run;
+  EXPECT_EQ(2, get_weightinf(run));
+  EXPECT_EQ(2, run.weighting);
+  EXPECT_THAT(internal_names(run), ElementsAre("@weight0", "@weight1"));
+  const float first[] = {1.5f, 0.25f};
+  for (int i = 0; i < 2; ++i) {
+    const stat_var* v = run.stvars[static_cast<std::size_t>(i)];
+    const weight_slot& slot = run.wght[static_cast<std::size_t>(i)];
+    EXPECT_EQ(type_numeric, v->type);
+    EXPECT_EQ(&slot, v->parent);
+    EXPECT_EQ(i, v->index);
+    EXPECT_EQ(nullptr, v->text);
+    EXPECT_EQ(nullptr, v->axis);
+    // Open and just after the header, for the case data writer.
+    ASSERT_TRUE(slot.stream);
+    EXPECT_EQ(64, std::ftell(slot.stream.get()));
+    std::array<std::uint8_t, 4> value{};
+    ASSERT_EQ(4u, std::fread(value.data(), 1, 4, slot.stream.get()));
+    EXPECT_EQ(first[i], be_f32(value, 0));
+  }
+  EXPECT_EQ(7, run.wght[0].number);
+  EXPECT_EQ(3, run.wght[1].number);
+}
+
+TEST(Xtostats, EleventhWeightStops) {
+  job::job j;
+  for (int i = 0; i < 11; ++i) j.weights.push_back({.number = static_cast<std::int16_t>(i)});
+  job_run jr(j);
+  const run_stopped stop = testkit::expect_stop([&] { get_weightinf(jr.run); });
+  EXPECT_EQ(1, stop.status);
+  EXPECT_EQ("ERROR: \"weightin.x\" holds more than 10 weights\n", stop.message);
+}
+
+TEST(Xtostats, DamagedWeightFileStops) {
+  job::job j;
+  j.weights = {{.number = 1}, {.number = 2}};
+  job_run jr(j);
+  const std::string file = jr.path("weightin.x");
+  const std::string full = testkit::read_file(file);
+  // 64 header, 4 count, 40 unused, two records of 156 from 108.
+  for (std::size_t n = 64; n < full.size(); ++n) {
+    testkit::write_file(file, full.substr(0, n));
+    run_state run;
+    modelkit::start(run);
+    if (n == 108 || n == 108 + 156) {
+      EXPECT_EQ(static_cast<int>(n - 108) / 156, get_weightinf(run));  // whole records only
+      continue;
+    }
+    const run_stopped stop = testkit::expect_stop([&] { get_weightinf(run); });
+    EXPECT_THAT(stop.message, ::testing::HasSubstr("\"weightin.x\" is damaged")) << n;
+  }
+  // A values file that is not there stops through the guarded open.
+  testkit::write_file(file, full);
+  job::remove_file(jr.path("wmvals2.x"));
+  run_state run;
+  modelkit::start(run);
+  EXPECT_THAT(testkit::expect_stop([&] { get_weightinf(run); }).message,
+              ::testing::HasSubstr("Cannot open \"wmvals2.x\""));
+}
+
+TEST(Xtostats, IncAndWeightListings) {
+  job::job j;
+  j.incs = {{"Income"}, {"i2"}};
+  j.weights = {{.number = 9}, {.number = 4}};
+  job_run jr(j);
+  run_state& run = jr.run;
+  run.prt = 1;
+  const std::string listing = testkit::capture([&](std::FILE* f) {
+    run.debug.reset(f);
+    xtostats(run);
+    run.debug.release();
+  });
+  EXPECT_EQ("\n Inc 0 Income\n Inc 1 i2\n Weight 0\n Weight 1", listing);
+  EXPECT_EQ(2, run.weighting);
+  EXPECT_THAT(internal_names(run), ElementsAre("Income", "i2", "@weight0", "@weight1"));
 }
 
 }  // namespace

@@ -4,8 +4,11 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <filesystem>
+
 #include "fmtlib/convert.h"
 #include "testkit.h"
+#include "writers_jobs.h"
 #include "writers_model.h"
 
 namespace tx {
@@ -163,7 +166,7 @@ TEST(Commands, ExtraTitleLinesAreCommentsOfEveryYesNoVariable) {
 
 TEST(Commands, WholeFileAndWriteFailure) {
   testkit::temp_dir dir;
-  testkit::scoped_env env({{"TXPERM", dir.path}});
+  testkit::scoped_env env(testkit::env_list{{"TXPERM", dir.path}});
   run_state run;
   run.options.max_var_label = 40;
   run.options.max_value_label = 20;
@@ -180,6 +183,33 @@ TEST(Commands, WholeFileAndWriteFailure) {
       testkit::expect_stop([&] { outputspss(run, "/dev/full", "data.xsp"); });
   EXPECT_EQ(1, stop.status);
   EXPECT_THAT(stop.message, HasSubstr("\"/dev/full\""));
+}
+
+// The mended texts as PSPP reads them: quotes in every kind of text, control
+// characters, cut labels, blank comments under both syntax rule sets.
+TEST(Commands, PsppReadsQuotesCommentsAndCutLabels) {
+  if (!writers_jobs::have_pspp()) GTEST_SKIP() << "pspp is not installed";
+  testkit::temp_dir dir;
+  testkit::scoped_env env(testkit::env_list{{"TXPERM", dir.path}});
+  for (int item_a : {0, 1, 2}) {
+    run_state run;
+    run.options.max_var_label = 40;
+    run.options.max_value_label = 20;
+    run.options.blank_comment = item_a;
+    set_title(run, {"The \"Car\" owner's survey", "Wave 'two'\n\"B\""});
+    tx::axis_info* m = add_axis(run, "m", {"Brands", "Show \"card\"\tB.", "It's"});
+    add_var(run, type_single, "q1", "A \"quoted\" label\nover two lines that is cut at forty",
+            add_axis(run, "q1", {"Q1", "* not a command", "."}),
+            {{0, "x\"y"}, {1, "a label longer than twenty"}, {2, ""}, {3, "ends in \""}});
+    add_var(run, type_yesno, "@m0", "Brands \"A\"", m, {{-1, "no \"A\""}, {1, "\"A\""}});
+    add_var(run, type_yesno, "@m1", "Brands \"A\"", m, {{0, "no B"}, {1, "B\t."}});
+    add_var(run, type_numeric, "age", "Age.", nullptr);
+    outputspss(run, "commands.xsp", "data.xsp");
+    testkit::write_file(dir / "data.xsp", " 0 1 0 17\n 3 -1 1 -99.99\n");
+    const auto [status, report] = writers_jobs::run_reader("pspp_check.py", dir.path);
+    EXPECT_EQ(0, status) << "item a " << item_a << "\n"
+                         << report << testkit::read_file(dir / "commands.xsp");
+  }
 }
 
 }  // namespace

@@ -61,7 +61,7 @@ std::string comp_read_file(const std::string& path, int chunk = 65536) {
 }
 
 std::string text_lines(int lines, unsigned seed) {
-  const char* words[] = {"Region", "North", "South", "East", "West", "Total", "Sales",
+  const char* words[] = {"Region", "North", "South", "East", "West",   "Total", "Sales",
                          "Q1",     "yes",   "no",    "male", "female", "18-24", "Don't know"};
   std::mt19937 rng(seed);
   std::string out;
@@ -99,8 +99,11 @@ struct sample {
 std::vector<sample> samples() {
   std::string text = text_lines(4000, 1);
   std::string mixed = text_lines(150000, 2) + random_bytes(600000, 3) + text_lines(60000, 4);
-  return {{"empty", ""},       {"one byte", "A"},           {"text", text},
-          {"0x80-0xFF", high_bytes()}, {"mixed", mixed}};
+  return {{"empty", ""},
+          {"one byte", "A"},
+          {"text", text},
+          {"0x80-0xFF", high_bytes()},
+          {"mixed", mixed}};
 }
 
 // Walks the code stream of a .Z file without decoding strings: the number of
@@ -177,8 +180,8 @@ TEST(Compio, WeReadWhatStandardCompressWrites) {
     for (int bits : {10, 12, 16}) {
       std::string z = dir / "theirs.Z";
       // -f: write the output even when it is larger than the input.
-      ASSERT_TRUE(shell(compress + " -f -b " + std::to_string(bits) + " -c < " + (dir / "in") +
-                        " > " + z));
+      ASSERT_TRUE(
+          shell(compress + " -f -b " + std::to_string(bits) + " -c < " + (dir / "in") + " > " + z));
       EXPECT_TRUE(testkit::same_bytes(s.data, comp_read_file(z))) << s.name << " " << bits;
     }
   }
@@ -256,7 +259,8 @@ TEST(Compio, CompfgetsLines) {
   const struct {
     int result;
     const char* text;
-  } rest[] = {{7, "second\n"}, {1, "\n"}, {20, "last without newline"}, {-1, nullptr}, {-1, nullptr}};
+  } rest[] = {
+      {7, "second\n"}, {1, "\n"}, {20, "last without newline"}, {-1, nullptr}, {-1, nullptr}};
   for (const auto& r : rest) {
     EXPECT_EQ(r.result, tx::compfgets(buf, sizeof buf, h));
     if (r.text != nullptr) {
@@ -363,7 +367,8 @@ std::string pack9(const std::vector<int>& codes) {
   std::string bits((codes.size() * 9 + 7) / 8, '\0');
   for (std::size_t k = 0; k < codes.size(); ++k)
     for (int b = 0; b < 9; ++b)
-      if (codes[k] >> b & 1) bits[(k * 9 + b) / 8] = static_cast<char>(bits[(k * 9 + b) / 8] | 1 << ((k * 9 + b) % 8));
+      if (codes[k] >> b & 1)
+        bits[(k * 9 + b) / 8] = static_cast<char>(bits[(k * 9 + b) / 8] | 1 << ((k * 9 + b) % 8));
   return out + bits;
 }
 
@@ -398,9 +403,23 @@ TEST(Compio, DamagedStreamsEndSafely) {
   // Random bytes behind a header of every width.
   for (int bits = 9; bits <= 16; ++bits) {
     std::string z = std::string("\x1f\x9d", 2) + static_cast<char>(0x80 | bits) +
-                    random_bytes(200000, static_cast<unsigned>(bits));
+                    random_bytes(50000, static_cast<unsigned>(bits));
     write_file(path, z);
-    decode_damaged(path, std::size_t{200000} * 8 * 70000, "random " + std::to_string(bits));
+    decode_damaged(path, std::size_t{50000} * 8 * 70000, "random " + std::to_string(bits));
+  }
+  // Sound streams with one byte changed.
+  std::string sound = text_lines(1500, 10);
+  for (int bits : {12, 16}) {
+    comp_write_file(dir / "s.Z", sound, bits);
+    std::string z = read_file(dir / "s.Z");
+    std::mt19937 rng(static_cast<unsigned>(bits));
+    for (int k = 0; k < 60; ++k) {
+      std::string damaged = z;
+      std::size_t at = 3 + rng() % (z.size() - 3);
+      damaged[at] = static_cast<char>(damaged[at] ^ (1 + rng() % 255));
+      write_file(path, damaged);
+      decode_damaged(path, sound.size() * 70000, "byte " + std::to_string(at));
+    }
   }
   // Every cut of a sound stream gives a prefix of its data.
   std::string text = text_lines(60, 9);

@@ -163,7 +163,8 @@ TEST(Descrips, OverlongFieldsAreRefusedForTheEntry) {
   load(dir,
        "#@axis a\n#;tag=twelve_chars\n#;tag=short\n#;label=A\n"
        "#@axis b\n#;tag=eleven_char\n#;label=B\n#;parent=ten_chars_\n"
-       "#@axis c\n#;tag=c\n#;parent=nine_char\n#;label=" + long_label + "\n",
+       "#@axis c\n#;tag=c\n#;parent=nine_char\n#;label=" +
+           long_label + "\n",
        d);
   ASSERT_GE(d.handle(), 0);
   int h = d.handle();
@@ -232,15 +233,15 @@ TEST(Descrips, AddChoosesTags) {
     const char* tag;  // null: the add fails
   } cases[] = {
       {tx::desc_axis, "Region", "Region"},
-      {tx::desc_axis, "Region", nullptr},       // same type, same label
-      {tx::desc_inc, "Region", "n_0001_"},      // a slot's tag equals the label
+      {tx::desc_axis, "Region", nullptr},        // same type, same label
+      {tx::desc_inc, "Region", "n_0001_"},       // a slot's tag equals the label
       {tx::desc_inc, "Total Sales", "n_0002_"},  // not a valid name
-      {tx::desc_axis, "Regions1", "x_0001_"},   // 8 characters: too long for an axis
-      {tx::desc_inc, "Regions1", "Regions1"},   // but not for an inc
-      {tx::desc_weight, "1st", "w_0001_"},      // must start with a letter
+      {tx::desc_axis, "Regions1", "x_0001_"},    // 8 characters: too long for an axis
+      {tx::desc_inc, "Regions1", "Regions1"},    // but not for an inc
+      {tx::desc_weight, "1st", "w_0001_"},       // must start with a letter
       {tx::desc_group, "a_b_9", "a_b_9"},
       {tx::desc_axlist, "x-y", "l_0001_"},
-      {tx::desc_group, "x+y", "l_0002_"},       // shares the axlist template
+      {tx::desc_group, "x+y", "l_0002_"},  // shares the axlist template
       {0, "none", nullptr},
       {8, "none", nullptr},
   };

@@ -69,8 +69,8 @@ TEST(Version, GetversnRefusals) {
       {"empty", "", 2, "Error: file seg1.xv is empty\n"},
       {"0x55 0x55 start", out_of_date, 2, "Error: file seg1.xv has out-of-date format\n"},
       {"wrong ident3", bad_ident, 2, "Error: seg1.xv is not a recognisable file\n"},
-      {"plain text", "Plain text, long enough to fill the whole header of sixty-four bytes",
-       2, "Error: seg1.xv is not a recognisable file\n"},
+      {"plain text", "Plain text, long enough to fill the whole header of sixty-four bytes", 2,
+       "Error: seg1.xv is not a recognisable file\n"},
       {"type 3 for 2, version differs too", type3_version9, 2,
        "Error: wrong file type for seg1.xv (axes.info expected, .ax file found)\n"},
       {"version 10", version10, 2,
@@ -158,10 +158,10 @@ TEST(Version, GetXVersionCodes) {
     int type;
     int code;
   } cases[] = {
-      {"good", good, 5, 0},          {"short", good.substr(0, 63), 5, -1},
-      {"empty", "", 5, -1},          {"ident", ident, 5, -2},
-      {"type", type, 5, -3},         {"version", version, 5, -4},
-      {"block", block, 5, -5},       {"type outside the table", good, 50, -3},
+      {"good", good, 5, 0},    {"short", good.substr(0, 63), 5, -1},
+      {"empty", "", 5, -1},    {"ident", ident, 5, -2},
+      {"type", type, 5, -3},   {"version", version, 5, -4},
+      {"block", block, 5, -5}, {"type outside the table", good, 50, -3},
   };
   temp_dir dir;
   for (const auto& c : cases) {

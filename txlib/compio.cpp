@@ -23,6 +23,7 @@ constexpr int table_codes = 1 << max_bits;
 // The longest string a sound stream can hold is one byte per code of the table
 // plus one; a chain longer than the stack comes from a corrupt stream.
 constexpr int stack_size = table_codes + 2;
+constexpr std::size_t in_buffer_size = 1 << 16;
 
 const std::uint8_t magic_header[2] = {0x1F, 0x9D};
 // Indexed by a bit count 0 to 8: the low n bits, and all but the low n bits.
@@ -40,8 +41,15 @@ const char* const cerrs[] = {"Not an error",
                              "Write error on compressed file"};
 
 enum comp_error {
-  no_error = 0, no_memory = 1, cannot_open = 2, unknown_type = 3, not_compressed = 4,
-  bad_bits = 5, not_reading = 6, not_writing = 7, write_error = 8
+  no_error = 0,
+  no_memory = 1,
+  cannot_open = 2,
+  unknown_type = 3,
+  not_compressed = 4,
+  bad_bits = 5,
+  not_reading = 6,
+  not_writing = 7,
+  write_error = 8
 };
 
 // The last failure of any handle; success does not reset it.
@@ -53,7 +61,11 @@ enum comp_mode : short { reading = 1, writing = 2 };
 // delivered and its table entry pending, 5 end of data. Write states: 1
 // nothing written yet, 3 compressing, 5 stopped by a write error.
 enum comp_state {
-  start = 1, next_code = 2, delivering = 3, entry_pending = 4, stopped = 5,
+  start = 1,
+  next_code = 2,
+  delivering = 3,
+  entry_pending = 4,
+  stopped = 5,
   compressing = 3
 };
 
@@ -89,7 +101,11 @@ struct comp_file {
   std::vector<std::uint16_t> prefix;
   std::vector<std::uint8_t> suffix;
   std::vector<std::uint8_t> stack;
-  int stackp = 0;  // number of bytes on the stack
+  int stackp = 0;  // the string being delivered is at stack[stackp, stack size)
+  // Compressed bytes read from fp ahead of the groups taken so far.
+  std::vector<std::uint8_t> inbuf;
+  int in_pos = 0;
+  int in_len = 0;
 
   // Writing: open-addressed hash of (byte, prefix code) keys and their codes.
   std::int64_t ratio = 0;
@@ -106,24 +122,47 @@ namespace {
 
 // ---- Reading ----
 
-// Reads the next code, refilling the group when it is used up, the width
-// grows or a clear code was read. -1 at the end of data, and also when the
-// bytes left hold no whole code (only a damaged stream ends that way).
-int getcode(comp_file* h) {
+// Takes up to n bytes of the stream into `to`; returns how many there were.
+int read_bytes(comp_file* h, std::uint8_t* to, int n) {
+  int got = 0;
+  while (got < n) {
+    if (h->in_pos == h->in_len) {
+      h->in_len = static_cast<int>(std::fread(h->inbuf.data(), 1, h->inbuf.size(), h->fp));
+      h->in_pos = 0;
+      if (h->in_len == 0) break;
+    }
+    int take = std::min(n - got, h->in_len - h->in_pos);
+    std::memcpy(to + got, h->inbuf.data() + h->in_pos, static_cast<std::size_t>(take));
+    h->in_pos += take;
+    got += take;
+  }
+  return got;
+}
+
+// Starts the next group of codes: raises the width when the table has
+// outgrown it, or goes back to 9 bits after a clear code, then takes n_bits
+// bytes. False at the end of data, and also when the bytes left hold no whole
+// code (only a damaged stream ends that way).
+bool next_group(comp_file* h) {
+  if (h->free_ent > h->maxcode) {
+    ++h->n_bits;
+    h->maxcode = largest_code(h->n_bits, h->maxbits, h->maxmaxcode);
+  }
+  if (h->clear_flg) {
+    h->n_bits = init_bits;
+    h->maxcode = init_maxcode;
+    h->clear_flg = 0;
+  }
+  int got = read_bytes(h, h->buf, h->n_bits);
+  h->offset = 0;
+  h->size = got * 8 - (h->n_bits - 1);
+  return h->size > 0;
+}
+
+// Reads the next code, least significant bit first; -1 at the end of data.
+inline int getcode(comp_file* h) {
   if (h->clear_flg || h->offset >= h->size || h->free_ent > h->maxcode) {
-    if (h->free_ent > h->maxcode) {
-      ++h->n_bits;
-      h->maxcode = largest_code(h->n_bits, h->maxbits, h->maxmaxcode);
-    }
-    if (h->clear_flg) {
-      h->n_bits = init_bits;
-      h->maxcode = init_maxcode;
-      h->clear_flg = 0;
-    }
-    int got = static_cast<int>(std::fread(h->buf, 1, h->n_bits, h->fp));
-    h->offset = 0;
-    h->size = got * 8 - (h->n_bits - 1);
-    if (h->size <= 0) return -1;
+    if (!next_group(h)) return -1;
   }
   int r_off = h->offset;
   int bits = h->n_bits;
@@ -157,18 +196,19 @@ struct delivery {
   }
   // True when the call has what it came for: a full block, or a whole line.
   bool done(std::uint8_t c) const { return line_mode ? c == '\n' : limit == 0; }
-  // Delivers bytes popped from the stack until it is empty or the call is done.
+  // Delivers the bytes of the string at stack[sp, stack_size) until they are
+  // all delivered or the call is done; true when the call is done.
   bool drain(const std::uint8_t* stack, int& sp) {
     if (!line_mode) {
-      int n = std::min(sp, limit);
-      for (int k = 0; k < n; ++k) out[count + k] = static_cast<char>(stack[sp - 1 - k]);
+      int n = std::min(stack_size - sp, limit);
+      std::memcpy(out + count, stack + sp, static_cast<std::size_t>(n));
       count += n;
       limit -= n;
-      sp -= n;
+      sp += n;
       return limit == 0;
     }
-    while (sp > 0) {
-      std::uint8_t c = stack[--sp];
+    while (sp < stack_size) {
+      std::uint8_t c = stack[sp++];
       deliver(c);
       if (c == '\n') return true;
     }
@@ -180,84 +220,80 @@ struct delivery {
   }
 };
 
-// Puts the string of the code just read on the stack (last byte first), and
-// sets finchar to its first byte. False when the chain does not fit the
-// stack, which only a corrupt stream's table can cause.
+// Rebuilds the string of the code just read on the stack, from its last byte
+// down, so that it lies in order at stack[stackp, stack_size); sets finchar to
+// its first byte. False when the chain does not fit the stack, which only a
+// corrupt stream's table can cause.
 bool push_string(comp_file* h, int code) {
   std::uint8_t* stack = h->stack.data();
   const std::uint16_t* prefix = h->prefix.data();
   const std::uint8_t* suffix = h->suffix.data();
-  int sp = 0;
+  int sp = stack_size;
   if (code >= h->free_ent) {
     // A code not yet in the table (KwKwK): the previous string and its
     // first byte. Codes above free_ent are taken the same way.
-    stack[sp++] = static_cast<std::uint8_t>(h->finchar);
+    stack[--sp] = static_cast<std::uint8_t>(h->finchar);
     code = h->oldcode;
   }
   while (code >= 256) {
-    if (sp == stack_size - 1) return false;
-    stack[sp++] = suffix[code];
+    if (sp == 1) return false;
+    stack[--sp] = suffix[code];
     code = prefix[code];
   }
   h->finchar = suffix[code];
-  stack[sp++] = static_cast<std::uint8_t>(h->finchar);
+  stack[--sp] = static_cast<std::uint8_t>(h->finchar);
   h->stackp = sp;
   return true;
 }
 
 // The read state machine shared by compread and compfgets. Returns the count
-// of bytes stored, or no_data when the data had already ended.
+// of bytes stored, or no_data when the data had already ended. States 2 to 4
+// follow each other for every code, so they run as one loop that can be
+// entered (and left) at any of them.
 int decode(comp_file* h, delivery& d, int no_data) {
-  for (;;) {
-    switch (h->state) {
-      case start: {
-        h->stackp = 0;
-        int code = getcode(h);
-        if (code < 0) {
-          h->state = stopped;
-          return no_data;
-        }
-        h->oldcode = code;
-        h->finchar = code & 0xFF;
-        std::uint8_t c = static_cast<std::uint8_t>(h->finchar);
-        d.deliver(c);
-        h->state = next_code;
-        if (d.done(c)) return d.finish();
-        break;
-      }
-      case next_code: {
-        int code = getcode(h);
-        if (code == clear_code && h->block_mode) {
-          h->clear_flg = 1;
-          h->free_ent = first_free - 1;
-          code = getcode(h);
-        }
-        if (code < 0 || !push_string(h, code)) {
-          h->state = stopped;
-          return d.finish();
-        }
-        h->incode = code;
-        h->state = delivering;
-        break;
-      }
-      case delivering: {
-        bool done = d.drain(h->stack.data(), h->stackp);
-        h->state = h->stackp > 0 ? delivering : entry_pending;
-        if (done) return d.finish();
-        break;
-      }
-      case entry_pending:
-        if (h->free_ent < h->maxmaxcode) {
-          h->prefix[h->free_ent] = static_cast<std::uint16_t>(h->oldcode);
-          h->suffix[h->free_ent] = static_cast<std::uint8_t>(h->finchar);
-          ++h->free_ent;
-        }
-        h->oldcode = h->incode;
-        h->state = next_code;
-        break;
-      default:  // stopped
-        return no_data;
+  if (h->state == stopped) return no_data;
+  if (h->state == start) {
+    h->stackp = stack_size;
+    int code = getcode(h);
+    if (code < 0) {
+      h->state = stopped;
+      return no_data;
     }
+    h->oldcode = code;
+    h->finchar = code & 0xFF;
+    std::uint8_t c = static_cast<std::uint8_t>(h->finchar);
+    d.deliver(c);
+    h->state = next_code;
+    if (d.done(c)) return d.finish();
+  }
+  for (;;) {
+    if (h->state == delivering) {
+      bool done = d.drain(h->stack.data(), h->stackp);
+      if (h->stackp < stack_size) return d.finish();  // done in the middle of the string
+      h->state = entry_pending;
+      if (done) return d.finish();
+    }
+    if (h->state == entry_pending) {
+      if (h->free_ent < h->maxmaxcode) {
+        h->prefix[h->free_ent] = static_cast<std::uint16_t>(h->oldcode);
+        h->suffix[h->free_ent] = static_cast<std::uint8_t>(h->finchar);
+        ++h->free_ent;
+      }
+      h->oldcode = h->incode;
+      h->state = next_code;
+    }
+    int code = getcode(h);
+    if (code == clear_code && h->block_mode) {
+      h->clear_flg = 1;
+      h->free_ent = first_free - 1;
+      code = getcode(h);
+    }
+    if (code < 0 || !push_string(h, code)) {
+      h->state = stopped;
+      return d.finish();
+    }
+    h->incode = code;
+    h->state = delivering;
   }
 }
 
@@ -434,6 +470,7 @@ bool allocate_tables(comp_file* h) {
       h->prefix.assign(table_codes, 0);
       h->suffix.assign(table_codes, 0);
       h->stack.assign(stack_size, 0);
+      h->inbuf.assign(in_buffer_size, 0);
       for (int code = 0; code < 256; ++code) h->suffix[code] = static_cast<std::uint8_t>(code);
     } else {
       h->htab.assign(hash_size, 0);
@@ -454,10 +491,9 @@ comp_file* fail(std::unique_ptr<comp_file>& h, int code) {
 // Reads and checks the 3-byte header of a stream opened for reading.
 int read_header(comp_file* h) {
   std::uint8_t header[3];
-  if (std::fread(header, 1, 2, h->fp) != 2 || header[0] != magic_header[0] ||
-      header[1] != magic_header[1])
+  if (read_bytes(h, header, 2) != 2 || header[0] != magic_header[0] || header[1] != magic_header[1])
     return not_compressed;
-  if (std::fread(header + 2, 1, 1, h->fp) != 1) return not_compressed;
+  if (read_bytes(h, header + 2, 1) != 1) return not_compressed;
   h->block_mode = header[2] & block_mode_flag;
   h->maxbits = header[2] & bits_mask;
   // Below 9 bits no code could be decoded; above 16 the table is too small.
@@ -545,7 +581,12 @@ int compclose(comp_file* h) {
   return result;
 }
 
-long compftell(comp_file* h) { return h != nullptr ? std::ftell(h->fp) : -1; }
+long compftell(comp_file* h) {
+  if (h == nullptr) return -1;
+  long pos = std::ftell(h->fp);
+  // Bytes read ahead are not yet taken.
+  return pos < 0 || h->mode != reading ? pos : pos - (h->in_len - h->in_pos);
+}
 
 long compout(comp_file* h) {
   return h != nullptr && h->mode == writing ? static_cast<long>(h->bytes_out) : 0;
@@ -557,7 +598,7 @@ long compsrc(comp_file* h) {
 
 const char* comperrstr() {
   return comperror >= 0 && comperror < static_cast<int>(std::size(cerrs)) ? cerrs[comperror]
-                                                                           : cerrs[0];
+                                                                          : cerrs[0];
 }
 
 }  // namespace tx

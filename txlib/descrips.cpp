@@ -18,17 +18,23 @@ namespace {
 constexpr int tag_size = 12;     // 11 characters and the NUL
 constexpr int parent_size = 10;  // 9 characters and the NUL
 constexpr int name_size = 256;
-constexpr int line_size = 512;   // lines are read up to 511 characters
+constexpr int line_size = 512;  // lines are read up to 511 characters
 constexpr int default_slots = 100;
 constexpr int grow_slots = 100;
-constexpr int file_bits = 12;    // width of the compress stream, read and written
+constexpr int file_bits = 12;  // width of the compress stream, read and written
 constexpr int current_version = 1001;
 constexpr int no_level = 999;
 constexpr int max_generated = 9999;
 
 enum descs_error {
-  no_descs_error = 0, unknown_entry = -1, file_empty = -2, file_not_found = -3,
-  no_handles = -5, no_memory = -6, load_error = -21, create_error = -41
+  no_descs_error = 0,
+  unknown_entry = -1,
+  file_empty = -2,
+  file_not_found = -3,
+  no_handles = -5,
+  no_memory = -6,
+  load_error = -21,
+  create_error = -41
 };
 
 struct type_text {
@@ -48,16 +54,15 @@ struct descs_error_text {
   int code;
   const char* text;
 };
-constexpr descs_error_text DescsErrors[] = {
-    {-1, "Unknown entry"},
-    {-2, "File is empty"},
-    {-3, "File not found"},
-    {-4, "File already exists"},
-    {-5, "No more handles available"},
-    {-6, "No more memory available"},
-    {-7, "No more unique valid tags available"},
-    {-21, "Error in loading file"},
-    {-41, "Error in creating file"}};
+constexpr descs_error_text DescsErrors[] = {{-1, "Unknown entry"},
+                                            {-2, "File is empty"},
+                                            {-3, "File not found"},
+                                            {-4, "File already exists"},
+                                            {-5, "No more handles available"},
+                                            {-6, "No more memory available"},
+                                            {-7, "No more unique valid tags available"},
+                                            {-21, "Error in loading file"},
+                                            {-41, "Error in creating file"}};
 constexpr const char* NoDescsError = "";
 constexpr const char* UnknownDescsError = "Unknown error code";
 
@@ -275,8 +280,11 @@ int read_entries(line_reader& r, DescsHandle& d, int headings) {
   }
   for (;;) {
     int result = read_entry(r, d.entries[static_cast<std::size_t>(d.used)]);
-    if (result == 0) ++d.used;
-    else if (result != entry_skipped) return result;
+    if (result == 0) {
+      ++d.used;
+    } else if (result != entry_skipped) {
+      return result;
+    }
     if (r.at_end) return 0;
     // The file changed since its headings were counted.
     if (d.used >= headings) return load_error;
@@ -305,12 +313,13 @@ std::string entry_text(const DescEntry& e) {
   std::string out;
   const char* word = type_row(e.type).word;
   append_format(out, "%s%s %s\n%s\n%s%s%d\n%s%s%s\n%s%s%s\n", "#@", word, e.tag,
-                e.descript ? e.descript.get() : "", "#;", "level=",
-                e.level == no_level ? 0 : e.level, "#;", "tag=", e.tag, "#;", "label=",
-                e.label ? e.label.get() : "");
+                e.descript ? e.descript.get() : "", "#;",
+                "level=", e.level == no_level ? 0 : e.level, "#;", "tag=", e.tag, "#;",
+                "label=", e.label ? e.label.get() : "");
   if (e.type == desc_axis && e.grid_wmid != 0)
     append_format(out, "%s%s%d\n", "#;", "grid=", e.grid_wmid);
-  if (e.type == desc_axis && e.parent) append_format(out, "%s%s%s\n", "#;", "parent=", e.parent.get());
+  if (e.type == desc_axis && e.parent)
+    append_format(out, "%s%s%s\n", "#;", "parent=", e.parent.get());
   if (e.type == desc_weight) append_format(out, "%s%s%d\n", "#;", "wmid=", e.grid_wmid);
   if (e.user_created) append_format(out, "%s%s1\n", "#;", "usrcrt=");
   return out;

@@ -11,6 +11,7 @@
 
 namespace tx {
 
+// clang-format off
 const std::int16_t filevers[n_file_types] = {
     0,  11, 11, 11, 12, 11, 11, 11, 11, 11,  // 0-9: type 4 (weight1.x) is at version 12
     11, 11, 11, 11, 11, 11, 11, 11, 11, 11,  // 10-19
@@ -44,6 +45,7 @@ const char* const errtxt[n_file_types] = {
     "axis marginals file",    ".xvf file",
     ".xsf file",        ".bnf file",
     "mpxref.inf file",  nullptr};
+// clang-format on
 
 const std::uint8_t curstrvers[40] = {2, 1, 1, 1, 2, 1, 1, 2, 1, 2, 1, 1, 1, 1, 1, 1};
 
@@ -108,6 +110,7 @@ void store_wide_and_short(std::uint8_t* rec, std::size_t short_at, int size) {
 
 int getversn(int fd, const char* name, int, short type, int) {
   file_header& vers = getversn_vers;
+  if (name == nullptr) name = "";
   if (read_full(fd, vers.data(), 2) == 0) {
     std::fprintf(stderr, "Error: file %s is empty\n", name);
     return -1;

@@ -251,4 +251,55 @@ TEST(Jobbuild, NoDescriptionsFile) {
   EXPECT_FALSE(testkit::file_exists(dir / "descrips.inf"));
 }
 
+#ifdef TXJOB_BINARY
+TEST(Jobbuild, TxjobWritesTheDemoJob) {
+  testkit::temp_dir dir;
+  const std::string job_dir = dir / "job";
+  const testkit::result r = testkit::run_program(
+      TXJOB_BINARY, {TX_SOURCE_DIR "/examples/demo/job.json", job_dir}, dir.path);
+  ASSERT_EQ(0, r.status) << r.err;
+  for (const char* name : {"seg1.xv", "axes.inf", "q4.ax", "psat.ay", "intermed.x"})
+    EXPECT_TRUE(testkit::file_exists(job_dir + "/" + name)) << name;
+  int count = 0;
+  tx::descs_guard h{tx::DescsLoad((job_dir + "/descrips.inf").c_str(), 0, 0, &count)};
+  ASSERT_GE(h.handle, 0);
+  EXPECT_STREQ("R\xe9gion", tx::TagGetLabel(h.handle, "q3"));
+  // 13 axes; 200 records of 2 + 2 x 14 mask words + 3 floats.
+  EXPECT_EQ(be32(13), read_file(job_dir + "/axes.inf").substr(64, 4));
+  const std::string cases = read_file(job_dir + "/intermed.x");
+  EXPECT_EQ(be32(0) + be32(2) + be32(28) + be32(12), cases.substr(64, 16));
+  EXPECT_EQ(80u + 200u * 42u, cases.size());
+}
+
+TEST(Jobbuild, TxjobRefusesBadInput) {
+  testkit::temp_dir dir;
+  testkit::write_file(dir / "dash.json", "{\"title\": [\"a \\u2013 b\"]}");
+  const struct {
+    std::vector<std::string> args;
+    int status;
+    const char* message;
+  } cases[] = {
+      {{"dash.json", "out"}, 1, "outside ISO-8859-1"},
+      {{"--synthetic", "cases=3,colour=2", "out"}, 1, "unknown synthetic parameter: colour"},
+      {{"--synthetic", "cases=3"}, 2, "usage: txjob"}};
+  for (const auto& c : cases) {
+    const testkit::result r = testkit::run_program(TXJOB_BINARY, c.args, dir.path);
+    EXPECT_EQ(c.status, r.status) << c.args[0];
+    EXPECT_NE(std::string::npos, r.err.find(c.message)) << r.err;
+  }
+}
+
+TEST(Jobbuild, TxjobSyntheticIsRepeatable) {
+  testkit::temp_dir dir;
+  const std::string spec = "cases=50,single=6,multi=3,elements=20,incs=3,weights=2,seed=9";
+  for (const char* out : {"a", "b"})
+    ASSERT_EQ(0, testkit::run_program(TXJOB_BINARY, {"--synthetic", spec, out}, dir.path).status);
+  for (const char* name : {"intermed.x", "q5.ax", "axes.inf", "descrips.inf", "wmvals2.x"})
+    EXPECT_TRUE(same_bytes(read_file(dir / "a/" + name), read_file(dir / "b/" + name))) << name;
+  // 9 axes of 20 elements (two words each, one fewer bit on every seventh).
+  EXPECT_EQ(be32(0) + be32(2) + be32(36) + be32(12),
+            read_file(dir / "a/intermed.x").substr(64, 16));
+}
+#endif
+
 }  // namespace

@@ -73,16 +73,6 @@ std::int16_t axis_number(const axis& a, std::size_t index) {
   return a.axisno != 0 ? a.axisno : static_cast<std::int16_t>(index + 1);
 }
 
-// TODO: SetAxisTitleJustifyChars once axttjust is in the library. Code at
-// 50 + 2 * line: 0x8000, vertical index (of "tfb") in bits 6-9, horizontal
-// index (of "lrcabg123456789i") in bits 0-5; a character not found is 0.
-void pack_justification(bytes& rec, int line, char vert, char horiz) {
-  const std::string_view v(vert_chars, 4), h(horiz_chars, 17);
-  const std::size_t vi = v.find(vert), hi = h.find(horiz);
-  const unsigned code = 0x8000u | ((vi == v.npos ? 0 : vi) << 6) | (hi == h.npos ? 0 : hi);
-  put_be16(rec, 50 + 2 * static_cast<std::size_t>(line), static_cast<std::uint16_t>(code));
-}
-
 std::string axis_file_name(const axis& a) { return a.tag + (a.partner ? ".ay" : ".ax"); }
 
 // seg1.xv: header type 9, a 196-byte block, then per line an 8-byte prefix,
@@ -118,7 +108,7 @@ int write_axis_file(const job& j, const axis& a, const std::string& dir) {
     const int line = static_cast<int>(i);
     if (t.packed) {
       put_be16(rec, 26 + 2 * i, static_cast<std::uint16_t>(add_text(heap, t.text)));
-      pack_justification(rec, line, t.vert, t.horiz);
+      SetAxisTitleJustifyChars(rec.data(), line, t.vert, t.horiz);
     } else {
       // Code 0 at 50 + 2i: the text starts with the horizontal, then the
       // vertical character.

@@ -80,7 +80,10 @@ struct job {
   std::vector<inc> incs{};
   bool has_weights_file = true;  // weightin.x; with no weights it holds -1
   std::vector<weight> weights{};
-  bool descriptions = true;  // write descrips.inf (entries only for objects with desc)
+  // Write descrips.inf (entries only for objects with desc). A file without
+  // entries holds only its version line, which DescsLoad refuses with -2
+  // (no heading line), so the converter warns about it.
+  bool descriptions = true;
   std::vector<case_record> cases{};
   std::int32_t levels = 0;
   std::int32_t nt = 2;               // bytes of a record's leading part

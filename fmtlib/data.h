@@ -42,6 +42,11 @@ void put_axes_data(run_state& run, const std::uint16_t* c, const output_routines
 // lone nodes when `fixed_columns`, and runs the measuring pass into data_name.
 void measure_fields(run_state& run, const char* data_name, bool fixed_columns);
 
+// Raises each numeric field's width to the printed length of its smallest and
+// largest value (with the field's final kind and decimals); a field that never
+// got a value gets width 1 at least.
+void settle_widths(std::vector<size_detail>& sizes);
+
 // Shared by the Triple-S writers: `name` itself when no earlier name of the
 // document equals it ignoring case, else name + "_2", "_3", ... (the smallest
 // free number). Records the result in `earlier`.

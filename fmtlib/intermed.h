@@ -30,11 +30,19 @@ struct case_reader {
   std::vector<float> values;              // nfloats inc values
 };
 
-// Reads the four counts after the header and checks them against the axes.
+// Reads the four counts after the header (r.f stands just after it, as
+// getversn leaves it) and checks them against the axes of run.axinf; stores
+// the layout in r.layout and run.layout. Stops the run naming r.name when a
+// size is negative, when the in-case axes need more than na/2 mask words,
+// when na/2 exceeds what the axes need and the file could hold, or when all
+// three parts are empty but data follow. Nothing is allocated from the sizes.
 void read_case_layout(run_state& run, case_reader& r);
-// Reads the next record. false at the end of the file (no whole leading word);
-// a partial record stops the run with error(part_error[k]) where k is the
-// part that came up short (leading, masks, numbers).
+// Reads the next record into r.raw and decodes r.masks and r.values. false at
+// the end of the file: the read of the first non-empty part yields nothing
+// (for a leading part, less than one word). A partial record stops the run
+// with error(part_error[k]) where k is the part that came up short (leading,
+// masks, numbers). The buffers reach their size with the first record and
+// are reused for every later one.
 bool read_case(case_reader& r, const int (&part_error)[3]);
 
 struct intermed_state {

@@ -10,7 +10,6 @@
 #include "../txlib/bytes.h"
 #include "../txlib/descrips.h"
 #include "../txlib/filopen.h"
-#include "../txlib/transfil.h"
 #include "../txlib/version.h"
 #include "convert.h"
 #include "misc.h"
@@ -25,10 +24,6 @@ constexpr const char* weights_file = "weightin.x";
 constexpr const char* case_file = "intermed.x";
 
 std::FILE* debug_stream(run_state& run) { return run.prt != 0 ? run.debug.get() : nullptr; }
-
-const char* elem_text(const axis_info* axis, int i) {
-  return PtGlobDeref(axis->heap + axis->elements[i]->textoff);
-}
 
 // The name at `offset` of the name block; it must start inside the block and
 // end with a zero byte there.
@@ -77,7 +72,7 @@ void single_coded(run_state& run, axis_info* axis, element_walk walk) {
   var->valtexts = make_array<char*>(run.store, static_cast<std::size_t>(n));
   for (int p = 0; p < n; ++p) {
     if (!walk.data(axis, p)) continue;
-    var->valtexts[var->nvalues] = store_text(run.store, elem_text(axis, p));
+    var->valtexts[var->nvalues] = store_text(run.store, element_text(axis, p));
     var->values[var->nvalues++] = p;
   }
 }
@@ -99,7 +94,7 @@ void multi_coded(run_state& run, axis_info* axis, element_walk walk) {
     var->axis = axis;
     var->index = p;
     set_axis_text(run, axis, var, true);
-    const char* text = elem_text(axis, p);
+    const char* text = element_text(axis, p);
     var->values = make_array<std::int32_t>(run.store, 2);
     var->valtexts = make_array<char*>(run.store, 2);
     var->valtexts[0] = store_text(run.store, std::string("no ") + text);

@@ -302,6 +302,39 @@ TEST(Axinf, BadGridsStop) {
   }
 }
 
+// Four descriptions handles exist; a stop that kept one would leave none
+// after four stopped runs.
+TEST(Axinf, StopsReleaseTheDescriptionsHandle) {
+  job::job bad;
+  bad.axes = {grid_axis("gbrand", 2, 1), partner_axis("pbrant", {"A", "B"})};
+  bad.axes[0].desc = job::description{"Brands", "Rate each brand"};
+  for (int i = 0; i < 5; ++i) {
+    job_run jr(bad);
+    EXPECT_EQ("ERROR: 902\n", testkit::expect_stop([&] { get_axinf(jr.run); }).message);
+  }
+  job::job good = one_axis_job(simple_axis("q1", {"a"}));
+  good.axes[0].desc = job::description{"Region", {}};
+  job_run jr(good);
+  get_axinf(jr.run);
+  EXPECT_STREQ("Region", jr.run.axinf->head->name);
+}
+
+// Work files come from TXTEMP, axis files from the current directory.
+TEST(Axinf, AxisFilesComeFromTheCurrentDirectory) {
+  job::job j = one_axis_job(simple_axis("q1", {"a", "b"}));
+  j.axes[0].desc = job::description{"Region", {}};
+  job_run jr(j);
+  testkit::temp_dir work;
+  for (const char* name : {"axes.inf", "descrips.inf"}) {
+    testkit::write_file(work / name, jr.bytes(name));
+    std::remove(jr.path(name).c_str());
+  }
+  testkit::scoped_env env({{"TXTEMP", work.path}});
+  get_axinf(jr.run);
+  EXPECT_STREQ("Region", jr.run.axinf->head->name);
+  EXPECT_THAT(texts_of(jr.run.axinf), ElementsAre("a", "b"));
+}
+
 TEST(Axinf, MissingAxisFileStops) {
   job_run jr(one_axis_job(simple_axis("q1", {"a"})));
   std::remove(jr.path("q1.ax").c_str());

@@ -137,6 +137,25 @@ TEST(Intermed, InCaseAxesTakeConsecutiveWords) {
   EXPECT_EQ(5, q3->ndata);
 }
 
+// Each grid item has the grid axis's words of its own; the partner has none.
+TEST(Intermed, GridItemsTakeWordsOfTheirOwn) {
+  job::job j;
+  j.axes = {numbered_axis("gbrand", 2), numbered_axis("pbrand", 3), numbered_axis("q9", 3)};
+  j.axes[0].ngrid = 3;
+  j.axes[1].partner = true;
+  j.axes[1].incase = false;
+  job::case_record c;
+  c.axes = {{0}, {0, 1}, {}, {2}};  // x0, x1, x2, q9
+  j.cases = {c};
+  job_run jr(j);
+  read_axes_and_cases(jr.run);
+  ASSERT_EQ(4, jr.run.mask_words);
+  EXPECT_EQ((words{0x0001, 0x0003, 0x0000, 0x0004}), mask_of(jr.run.intermed.mask, 4));
+  std::vector<int> maxbits;
+  for (const axis_info* a = jr.run.axinf; a != nullptr; a = a->next) maxbits.push_back(a->maxbits);
+  EXPECT_THAT(maxbits, ElementsAre(1, 2, 0, 1));
+}
+
 TEST(Intermed, NoRecordsKeepStartingValues) {
   job::job j;
   j.axes = {numbered_axis("q1", 3), numbered_axis("q2", 2)};
@@ -316,6 +335,36 @@ TEST(Readers, DamagedJobFilesEndTheProgramWithStatus1) {
     EXPECT_THAT(r.out, testing::Not(HasSubstr("Produced files"))) << c.file;
   }
 }
+
+#ifdef TXJOB_BINARY
+// The demo job as txjob writes it is read from end to end without a word.
+TEST(Readers, DemoJobIsReadCompletely) {
+  job_run jr(job::job{});
+  ASSERT_EQ(
+      0, testkit::run_program(TXJOB_BINARY, {TX_SOURCE_DIR "/examples/demo/job.json", jr.dir.path},
+                              jr.dir.path)
+             .status);
+  init(jr.run);
+  get_title(jr.run);
+  get_axinf(jr.run);
+  const int words = read_intermed(jr.run);
+  EXPECT_EQ("", jr.err.text());
+  EXPECT_EQ(2, jr.run.title->count);
+  EXPECT_EQ(13, jr.run.naxes);
+  EXPECT_EQ(200, jr.run.ncases);
+  // The grid axis gsat (3 items) gives way to x0, x1, x2; its partner leaves.
+  std::vector<std::string> names;
+  int in_case_words = 0;
+  for (const axis_info* a = jr.run.axinf; a != nullptr; a = a->next) {
+    names.emplace_back(a->head->name);
+    if (a->head->incase != 0) in_case_words += a->nwords;
+  }
+  ASSERT_EQ(14u, names.size());
+  EXPECT_THAT(std::vector<std::string>(names.begin() + 4, names.begin() + 7),
+              ElementsAre("x0", "x1", "x2"));
+  EXPECT_EQ(in_case_words, words);
+}
+#endif
 
 // A small job read as the run driver reads it, with a debug level set: the
 // title, every axis, the sizes, the four masks and the number of cases.

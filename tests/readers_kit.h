@@ -10,29 +10,8 @@
 #include "fmtlib/convert.h"
 #include "testkit.h"
 #include "tools/jobbuild.h"
-#include "txlib/descrips.h"
 
 namespace readers_kit {
-
-// TODO: drop once write_job writes descrips.inf itself (the job builder waits
-// for the descriptions module). Files an entry under each axis's tag.
-inline void write_descriptions(const tx::job::job& j, const std::string& dir) {
-  const std::string path = dir + "/descrips.inf";
-  if (!j.descriptions || testkit::file_exists(path)) return;
-  tx::descs_guard d{tx::DescsCreate(0, 1)};
-  bool any = false;
-  for (const tx::job::axis& a : j.axes) {
-    if (!a.desc) continue;
-    // The label proposes the tag; set the real label afterwards.
-    char* tag = tx::DescsAdd(d.handle, tx::desc_axis, 999, a.tag.c_str(),
-                             a.desc->descript ? a.desc->descript->c_str() : nullptr, nullptr);
-    if (tag == nullptr || a.tag != tag) throw std::runtime_error("no tag " + a.tag);
-    tx::TagSetLabel(d.handle, a.tag.c_str(), a.desc->label ? a.desc->label->c_str() : "", nullptr);
-    any = true;
-  }
-  if (any && tx::DescsSave(d.handle, path.c_str()) != 0)
-    throw std::runtime_error("cannot write " + path);
-}
 
 // A stream into memory; text() gives what was written so far.
 struct mem_stream {
@@ -65,7 +44,6 @@ struct job_run {
 
   explicit job_run(const tx::job::job& j) {
     tx::job::write_job(j, dir.path);
-    write_descriptions(j, dir.path);
     std::filesystem::current_path(dir.path);
     prepare(run);
   }

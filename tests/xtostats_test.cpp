@@ -84,6 +84,8 @@ TEST(Xtostats, MultiCodedNamesFollowTheNumberOfElements) {
     EXPECT_EQ(axis, v->axis);
     EXPECT_EQ(axis->head, v->parent);
     EXPECT_EQ(kind_multi, axis->kind);
+    // The output name keeps eight characters of it.
+    EXPECT_EQ(std::string(c.name).substr(0, 8), cr_statname(run, v->name)->name);
   }
 }
 
@@ -310,6 +312,35 @@ job::description desc(std::optional<std::string> label, std::optional<std::strin
   return {std::move(label), std::move(descript)};
 }
 
+TEST(Xtostats, IncsAreNamedByTheirLabels) {
+  job::job j;
+  j.incs = {{"i1", desc("Income", "Yearly income")},
+            {"i2"},
+            {"i3", desc("", "Age in years")},  // an empty label names nothing
+            {"i4", desc("Spend", std::nullopt)},
+            {"i5", desc(std::nullopt, "Only a text")}};
+  j.has_weights_file = true;
+  job_run jr(j);
+  get_incinf(jr.run);
+  run_state& run = jr.run;
+  EXPECT_THAT(internal_names(run), ElementsAre("Income", "i2", "i3", "Spend", "i5"));
+  const char* texts[] = {"Yearly income", "i2", "Age in years", "", "Only a text"};
+  ASSERT_EQ(5, run.nincs);
+  const inc_info* inc = run.incinf;
+  for (int i = 0; i < 5; ++i, inc = inc->next) {
+    const stat_var* v = run.stvars[static_cast<std::size_t>(i)];
+    EXPECT_STREQ(texts[i], v->text) << i;
+    EXPECT_EQ(type_numeric, v->type);
+    EXPECT_EQ(i, v->index);
+    EXPECT_EQ(nullptr, v->axis);
+    ASSERT_NE(nullptr, inc);
+    EXPECT_EQ(inc, v->parent);
+    EXPECT_STREQ(v->name, inc->name);
+    EXPECT_EQ(v, lookup(run, inc->name));
+  }
+  EXPECT_EQ(nullptr, inc);
+}
+
 TEST(Xtostats, IncsWithoutDescriptionsKeepTheirRawNames) {
   job::job j;
   j.incs = {{"i1", desc("Income", "Yearly income")}};
@@ -326,7 +357,7 @@ TEST(Xtostats, IncsWithoutDescriptionsKeepTheirRawNames) {
 TEST(Xtostats, IncOfAnAxisNameMaySuppressTheAxis) {
   for (int suppress : {0, 1}) {
     job::job j;
-    j.incs = {{"income"}, {"age"}};
+    j.incs = {{"i1", desc("income", "Yearly income")}, {"age"}};
     job_run jr(j, form_csv);
     run_state& run = jr.run;
     run.options.suppress_same_name = suppress;
@@ -345,7 +376,7 @@ TEST(Xtostats, IncOfAnAxisNameMaySuppressTheAxis) {
       EXPECT_STREQ("income", inc->spssvar->sname->name);
     } else {
       EXPECT_EQ(0, axis->no_output);
-      EXPECT_STREQ("income", inc->text);
+      EXPECT_STREQ("Yearly income", inc->text);
       EXPECT_STREQ("income", run.stvars[0]->spssvar->sname->name);
       EXPECT_STREQ("Ancome", inc->spssvar->sname->name);
     }
@@ -509,7 +540,7 @@ TEST(Xtostats, DamagedWeightFileStops) {
 
 TEST(Xtostats, IncAndWeightListings) {
   job::job j;
-  j.incs = {{"Income"}, {"i2"}};
+  j.incs = {{"i1", desc("Income", std::nullopt)}, {"i2"}};
   j.weights = {{.number = 9}, {.number = 4}};
   job_run jr(j);
   run_state& run = jr.run;
@@ -522,6 +553,77 @@ TEST(Xtostats, IncAndWeightListings) {
   EXPECT_EQ("\n Inc 0 Income\n Inc 1 i2\n Weight 0\n Weight 1", listing);
   EXPECT_EQ(2, run.weighting);
   EXPECT_THAT(internal_names(run), ElementsAre("Income", "i2", "@weight0", "@weight1"));
+}
+
+}  // namespace
+}  // namespace tx
+
+namespace tx {
+namespace {
+
+// A small job with every kind of variable: a single-coded axis named by its
+// label, a multi-coded axis with a non-data element, a grid of two items, an
+// axis not in the cases, two incs and a weight.
+job::job small_job() {
+  job::job j;
+  j.title = {"Small survey"};
+  j.axes = {
+      {.tag = "q1",
+       .titles = {{"Sex of respondent"}},
+       .elements = {{"Male"}, {"Female"}},
+       .desc = job::description{"sex", "What is your sex?"}},
+      {.tag = "brand",
+       .titles = {{"Brands used"}, {"All that apply"}},
+       .elements = {{"Alpha"}, {"Beta"}, {"Total", 0}, {"Gamma"}}},
+      {.tag = "gq", .ngrid = 2, .titles = {{"Rate each drink"}}, .elements = {{"Good"}, {"Bad"}}},
+      {.tag = "pq", .partner = true, .elements = {{"Tea"}, {"Coffee"}}},
+      {.tag = "notin", .incase = false, .elements = {{"Never"}}},
+  };
+  j.incs = {{"i1", job::description{"income", "Yearly income"}}, {"age"}};
+  j.weights = {{.number = 7, .values = {1.5f, 0.5f, 1.0f}}};
+  j.cases = {{.axes = {{0}, {0, 1}, {1}, {0}}, .incs = {1200.0f, 35.0f}},
+             {.axes = {{1}, {3}, {0}, {0}}, .incs = {job::missing, 52.0f}},
+             {.axes = {{1}, {}, {1}, {1}}, .incs = {800.0f, 19.0f}}};
+  return j;
+}
+
+TEST(Xtostats, SmallJobListingsMatchGolden) {
+  testkit::temp_dir dir;
+  job::write_job(small_job(), dir.path);
+  const testkit::result r = testkit::convert(dir.path, {"tx2xml"}, {{"TXSPSSRC", "d=1"}});
+  ASSERT_TRUE(r.has("debugfile")) << r.err;
+  EXPECT_TRUE(testkit::matches_golden("model/debugfile", r.file("debugfile")));
+}
+
+TEST(Xtostats, JobWithoutAxesStillHasIncsAndWeights) {
+  testkit::temp_dir dir;
+  job::job j;
+  j.incs = {{"age"}};
+  j.weights = {{.number = 2, .values = {1.0f}}};
+  j.cases = {{.incs = {30.0f}}};
+  job::write_job(j, dir.path);
+  const testkit::result r = testkit::convert(dir.path, {"tx2xml"}, {{"TXSPSSRC", "d=1"}});
+  const std::string listing = r.file("debugfile");
+  EXPECT_THAT(listing,
+              ::testing::HasSubstr("\n Inc 0 age\n Weight 0\n I 0\n age 3\n I 1\n @weight0 3"))
+      << r.err;
+}
+
+TEST(Xtostats, IncCountDifferentFromTheCaseRecordsIsRefused) {
+  testkit::temp_dir dir;
+  job::job j = small_job();
+  j.ni = 4;  // one value per case for two incs
+  job::write_job(j, dir.path);
+  for (const char* program : {"tx2xml", "tx2spss", "tx2csv", "tx2ts"}) {
+    const testkit::result r = testkit::convert(dir.path, {program});
+    EXPECT_EQ(1, r.status) << program;
+    EXPECT_THAT(r.err, ::testing::EndsWith("ERROR: \"intermed.x\" holds 1 numeric values per case, "
+                                           "but \"incs.inf\" lists 2 incs\n"))
+        << program;
+    for (const char* out : {"survey.xml", "survey.asc", "commands.xsp", "data.xsp", "survey.txt",
+                            "survey.csv", "survey.sss"})
+      EXPECT_FALSE(r.has(out)) << program << " wrote " << out;
+  }
 }
 
 }  // namespace

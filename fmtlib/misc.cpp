@@ -8,6 +8,7 @@
 #include <climits>
 #include <cstdlib>
 #include <cstring>
+#include <cmath>
 
 #include "../txlib/filopen.h"
 #include "convert.h"
@@ -95,6 +96,15 @@ std::string blank_controls(std::string_view text) {
   for (char& c : out)
     if (static_cast<unsigned char>(c) < 32) c = ' ';
   return out;
+}
+
+std::string truncated_text(float value) {
+  // Converting a float beyond the int range is undefined; "%.0f" of the
+  // truncated double gives the same digits as "%d" for every value in range.
+  const double whole = std::trunc(static_cast<double>(value)) + 0.0;  // no "-0"
+  char text[64];
+  std::snprintf(text, sizeof text, "%.0f", whole);
+  return text;
 }
 
 void* emalloc(std::size_t n) {

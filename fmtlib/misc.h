@@ -47,6 +47,10 @@ long bytes_left(std::FILE* f);
 // metadata writers keep each text on its line and inside its quotes.
 std::string blank_controls(std::string_view text);
 
+// "%d" of a value truncated toward zero, as the range of a whole-number
+// field is written; a value beyond the 32-bit range is written whole too.
+std::string truncated_text(float value);
+
 void* emalloc(std::size_t n);  // stops the run when memory is exhausted
 void morestvars(run_state& run);
 

@@ -212,5 +212,39 @@ TEST(Commands, PsppReadsQuotesCommentsAndCutLabels) {
   }
 }
 
+TEST(Commands, SpssJobMatchesGolden) {
+  testkit::temp_dir dir;
+  tx::job::write_job(writers_jobs::spss_job(), dir.path);
+  const testkit::result r = testkit::convert(dir.path, {"tx2spss"}, {{"TXSPSSRC", "a=1;e"}});
+  ASSERT_EQ(0, r.status) << r.err;
+  EXPECT_EQ("Produced files commands.xsp and data.xsp\n\n Job completed.\n", r.out);
+  EXPECT_TRUE(testkit::matches_golden("spss/survey/commands.xsp", r.file("commands.xsp")));
+  EXPECT_TRUE(testkit::matches_golden("spss/survey/data.xsp", r.file("data.xsp")));
+}
+
+TEST(Commands, LabelLengthsFromTheCommandLine) {
+  testkit::temp_dir dir;
+  tx::job::write_job(writers_jobs::spss_job(), dir.path);
+  const testkit::result r = testkit::convert(dir.path, {"tx2spss", "-q", "10", "-r", "9"});
+  ASSERT_EQ(0, r.status) << r.err;
+  const std::string commands = r.file("commands.xsp");
+  EXPECT_THAT(commands, HasSubstr("VARIABLE LABELS q1 \"Q1 a quest\".\n"));
+  EXPECT_THAT(commands, HasSubstr("  2 \"A value l\"\n  3 \"Say \"\"mayb\"\n"));
+}
+
+// PSPP reads every golden SPSS job under both syntax rule sets, without an
+// error or warning, and reports the names, labels and values written.
+TEST(Commands, PsppReadsEveryGoldenJob) {
+  if (!writers_jobs::have_pspp()) GTEST_SKIP() << "pspp is not installed";
+  const std::filesystem::path golden = std::string(TX_SOURCE_DIR) + "/tests/golden/spss";
+  int jobs = 0;
+  for (const auto& job : std::filesystem::directory_iterator(golden)) {
+    ++jobs;
+    const auto [status, report] = writers_jobs::run_reader("pspp_check.py", job.path().string());
+    EXPECT_EQ(0, status) << job.path() << "\n" << report;
+  }
+  EXPECT_LT(0, jobs);
+}
+
 }  // namespace
 }  // namespace tx

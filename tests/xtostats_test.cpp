@@ -301,9 +301,10 @@ struct job_run : modelkit::model_run {
   // Runs fn with the run's standard error captured into err.
   void capture_err(const std::function<void()>& fn) {
     err = testkit::capture([&](std::FILE* f) {
+      std::FILE* before = run.err;
       run.err = f;
       fn();
-      run.err = stderr;
+      run.err = before;
     });
   }
 };
@@ -421,6 +422,7 @@ TEST(Xtostats, DamagedIncsFileStops) {
     testkit::write_file(file, full.substr(0, n));
     run_state run;
     modelkit::start(run);
+    run.err = jr.run.err;
     run.layout.nfloats = 2;
     const run_stopped stop = testkit::expect_stop([&] { get_incinf(run); });
     EXPECT_THAT(stop.message, ::testing::HasSubstr("\"incs.inf\" is damaged")) << "cut at " << n;
@@ -442,6 +444,7 @@ TEST(Xtostats, DamagedIncsFileStops) {
     job::set_be32(file, d.at, d.value);
     run_state run;
     modelkit::start(run);
+    run.err = jr.run.err;
     run.layout.nfloats = d.at == 64 ? 0x7fffffff : 2;
     const run_stopped stop = testkit::expect_stop([&] { get_incinf(run); });
     EXPECT_THAT(stop.message, ::testing::HasSubstr("\"incs.inf\" is damaged")) << d.at;
@@ -452,6 +455,7 @@ TEST(Xtostats, DamagedIncsFileStops) {
   job::set_byte(file, 84, 'x');
   run_state run;
   modelkit::start(run);
+  run.err = jr.run.err;
   run.layout.nfloats = 2;
   EXPECT_THAT(testkit::expect_stop([&] { get_incinf(run); }).message,
               ::testing::HasSubstr("outside its name block"));
@@ -460,6 +464,7 @@ TEST(Xtostats, DamagedIncsFileStops) {
   job::set_be32(file, 85 + 8, 2);
   run_state ok;
   modelkit::start(ok);
+  ok.err = jr.run.err;
   ok.layout.nfloats = 2;
   get_incinf(ok);
   EXPECT_THAT(internal_names(ok), ElementsAre("rst", "second"));

@@ -6,30 +6,16 @@
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
-#include <cstdarg>
 #include <cstdint>
 #include <string>
 
 #include "convert.h"
+#include "showmsg.h"
 #include "fastfmt.h"
 
 namespace tx {
 
 namespace {
-
-std::string format_text(const char* format, ...) __attribute__((format(printf, 1, 2)));
-std::string format_text(const char* format, ...) {
-  va_list args;
-  va_start(args, format);
-  va_list copy;
-  va_copy(copy, args);
-  const int n = std::vsnprintf(nullptr, 0, format, copy);
-  va_end(copy);
-  std::string text(n > 0 ? static_cast<std::size_t>(n) : 0, '\0');
-  if (n > 0) std::vsnprintf(text.data(), text.size() + 1, format, args);
-  va_end(args);
-  return text;
-}
 
 // The numeric-format item of the option list is a printf format of one double
 // (" %" value "f"), checked when the option list was read.

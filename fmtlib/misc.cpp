@@ -3,33 +3,16 @@
 #include <sys/stat.h>
 
 #include <cerrno>
-#include <cstdarg>
 #include <cstdio>
 #include <climits>
 #include <cstdlib>
 #include <cstring>
-#include <cmath>
 
 #include "../txlib/filopen.h"
 #include "convert.h"
+#include "showmsg.h"
 
 namespace tx {
-
-namespace {
-std::string format_text(const char* format, ...) __attribute__((format(printf, 1, 2)));
-std::string format_text(const char* format, ...) {
-  va_list args;
-  va_start(args, format);
-  va_list copy;
-  va_copy(copy, args);
-  const int n = std::vsnprintf(nullptr, 0, format, copy);
-  va_end(copy);
-  std::string text(n > 0 ? static_cast<std::size_t>(n) : 0, '\0');
-  if (n > 0) std::vsnprintf(text.data(), text.size() + 1, format, args);
-  va_end(args);
-  return text;
-}
-}  // namespace
 
 void errormess(int code, const char* text) {
   stop_run(1, format_text("\n Fatal error %d <%s>\n", code, text));

@@ -9,13 +9,7 @@
 namespace tx {
 namespace {
 
-// "e" and the number, without string concatenation (g++ 12 warns falsely on it).
-std::string element_name(std::size_t i) {
-  char text[24];
-  std::snprintf(text, sizeof text, "e%zu", i);
-  return text;
-}
-
+using readers_kit::element_name;
 using readers_kit::job_run;
 using readers_kit::simple_axis;
 using readers_kit::texts_of;
@@ -66,7 +60,8 @@ TEST(Axinf, MaskWordsFollowTheKeptElements) {
   for (const auto& c : cases) {
     job::axis a;
     a.tag = "q1";
-    for (int i = 0; i < c.kept; ++i) a.elements.push_back({element_name(static_cast<std::size_t>(i))});
+    for (int i = 0; i < c.kept; ++i)
+      a.elements.push_back({element_name(static_cast<std::size_t>(i))});
     a.elements.push_back({"dropped", 1, false});  // no bit in the masks
     job_run jr(one_axis_job(a));
     get_axinf(jr.run);

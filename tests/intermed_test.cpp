@@ -10,13 +10,7 @@
 namespace tx {
 namespace {
 
-// "e" and the number, without string concatenation (g++ 12 warns falsely on it).
-std::string element_name(std::size_t i) {
-  char text[24];
-  std::snprintf(text, sizeof text, "e%zu", i);
-  return text;
-}
-
+using readers_kit::element_name;
 using readers_kit::job_run;
 using readers_kit::simple_axis;
 using testing::ElementsAre;

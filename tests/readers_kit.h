@@ -13,6 +13,13 @@
 
 namespace readers_kit {
 
+// "e" and the number, without string concatenation (g++ 12 warns falsely on it).
+inline std::string element_name(std::size_t i) {
+  char text[24];
+  std::snprintf(text, sizeof text, "e%zu", i);
+  return text;
+}
+
 // A stream into memory; text() gives what was written so far.
 struct mem_stream {
   char* data = nullptr;

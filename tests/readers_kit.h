@@ -20,31 +20,12 @@ inline std::string element_name(std::size_t i) {
   return text;
 }
 
-// A stream into memory; text() gives what was written so far.
-struct mem_stream {
-  char* data = nullptr;
-  std::size_t size = 0;
-  std::FILE* f = open_memstream(&data, &size);
-  std::string text() {
-    std::fflush(f);
-    return std::string(data, size);
-  }
-  void close() {
-    if (f != nullptr) std::fclose(f);
-    f = nullptr;
-  }
-  ~mem_stream() {
-    close();
-    std::free(data);
-  }
-};
-
 struct job_run {
   testkit::temp_dir dir;
   // Work files and outputs in the current directory, as in a job directory.
   testkit::scoped_env env{{{"TXTEMP", ""}, {"TXPERM", ""}, {"TXSUFF", ""}, {"TXSPSSRC", ""}}};
   std::filesystem::path old_cwd = std::filesystem::current_path();
-  mem_stream err;
+  testkit::mem_stream err;
   char* debug_data = nullptr;
   std::size_t debug_size = 0;
   tx::run_state run;

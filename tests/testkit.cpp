@@ -93,20 +93,6 @@ struct scoped_cwd {
   ~scoped_cwd() { fs::current_path(old); }
 };
 
-struct memstream {
-  char* data = nullptr;
-  std::size_t size = 0;
-  std::FILE* f = open_memstream(&data, &size);
-  std::string text() {
-    std::fflush(f);
-    return std::string(data, size);
-  }
-  ~memstream() {
-    std::fclose(f);
-    std::free(data);
-  }
-};
-
 }  // namespace
 
 result convert(const std::string& dir, std::vector<std::string> args, const env_list& env) {
@@ -115,7 +101,7 @@ result convert(const std::string& dir, std::vector<std::string> args, const env_
   all.emplace_back("TZ", "UTC");
   scoped_env vars(all);
   scoped_cwd cwd(dir);
-  memstream out, err;
+  mem_stream out, err;
   std::vector<char*> argv;
   for (std::string& a : args) argv.push_back(a.data());
   argv.push_back(nullptr);
@@ -217,7 +203,7 @@ testing::AssertionResult matches_golden(const std::string& rel, const std::strin
 }
 
 std::string capture(const std::function<void(std::FILE*)>& fn) {
-  memstream m;
+  mem_stream m;
   fn(m.f);
   return m.text();
 }

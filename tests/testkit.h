@@ -3,6 +3,8 @@
 #pragma once
 #include <gtest/gtest.h>
 
+#include <cstdio>
+#include <cstdlib>
 #include <ctime>
 #include <functional>
 #include <string>
@@ -67,6 +69,25 @@ testing::AssertionResult same_bytes(const std::string& expected, const std::stri
 
 // Compares with tests/golden/<rel>; TX_UPDATE_GOLDEN=1 rewrites the file instead.
 testing::AssertionResult matches_golden(const std::string& rel, const std::string& actual);
+
+// A stream into memory; text() gives what was written so far.
+struct mem_stream {
+  char* data = nullptr;
+  std::size_t size = 0;
+  std::FILE* f = open_memstream(&data, &size);
+  std::string text() {
+    std::fflush(f);
+    return std::string(data, size);
+  }
+  void close() {
+    if (f != nullptr) std::fclose(f);
+    f = nullptr;
+  }
+  ~mem_stream() {
+    close();
+    std::free(data);
+  }
+};
 
 // Captures what a function writes to a stream.
 std::string capture(const std::function<void(std::FILE*)>& fn);

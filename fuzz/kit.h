@@ -9,8 +9,8 @@
 #include <string_view>
 #include <vector>
 
-#include "fmtlib/convert.h"
-#include "fmtlib/misc.h"
+#include "fmtlib/run/convert.h"
+#include "fmtlib/run/misc.h"
 #include "targets.h"
 
 namespace tx::fuzz {

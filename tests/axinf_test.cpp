@@ -1,9 +1,9 @@
-#include "fmtlib/axinf.h"
+#include "fmtlib/read/axinf.h"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
-#include "fmtlib/convert.h"
+#include "fmtlib/run/convert.h"
 #include "readers_kit.h"
 
 namespace tx {

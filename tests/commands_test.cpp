@@ -1,12 +1,13 @@
 // Tests of commands: the SPSS syntax file "commands.xsp".
-#include "fmtlib/commands.h"
+#include "fmtlib/write/commands.h"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <filesystem>
 
-#include "fmtlib/convert.h"
+#include "fmtlib/read/axinf.h"
+#include "fmtlib/run/convert.h"
 #include "testkit.h"
 #include "writers_jobs.h"
 #include "writers_model.h"

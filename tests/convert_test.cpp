@@ -1,4 +1,4 @@
-#include "fmtlib/convert.h"
+#include "fmtlib/run/convert.h"
 
 #include <gtest/gtest.h>
 

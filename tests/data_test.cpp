@@ -1,6 +1,6 @@
 // The case data writer on axes and variables made in memory, reading case
 // files written by the job builder.
-#include "fmtlib/data.h"
+#include "fmtlib/write/data.h"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
@@ -9,8 +9,10 @@
 #include <string>
 #include <vector>
 
-#include "fmtlib/convert.h"
-#include "fmtlib/funcs.h"
+#include "fmtlib/model/xtostats.h"
+#include "fmtlib/read/axinf.h"
+#include "fmtlib/run/convert.h"
+#include "fmtlib/write/funcs.h"
 #include "testkit.h"
 #include "tools/jobbuild.h"
 

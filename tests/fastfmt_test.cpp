@@ -1,6 +1,6 @@
 // The fast field formatters must give printf's bytes for every value, width
 // and number of decimals the data writer can meet, rounding included.
-#include "fmtlib/fastfmt.h"
+#include "fmtlib/write/fastfmt.h"
 
 #include <gtest/gtest.h>
 

@@ -1,6 +1,6 @@
 // Field writers on size records in memory; what they write is captured from a
 // memory stream.
-#include "fmtlib/funcs.h"
+#include "fmtlib/write/funcs.h"
 
 #include <gtest/gtest.h>
 
@@ -9,7 +9,9 @@
 #include <limits>
 #include <vector>
 
-#include "fmtlib/convert.h"
+#include "fmtlib/read/intermed.h"
+#include "fmtlib/run/convert.h"
+#include "fmtlib/write/outputcsv.h"
 #include "testkit.h"
 
 namespace tx {

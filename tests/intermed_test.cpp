@@ -1,10 +1,14 @@
-#include "fmtlib/intermed.h"
+#include "fmtlib/read/intermed.h"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
-#include "fmtlib/convert.h"
-#include "fmtlib/init.h"
+#include "fmtlib/model/statvars.h"
+#include "fmtlib/model/xtostats.h"
+#include "fmtlib/read/axinf.h"
+#include "fmtlib/read/init.h"
+#include "fmtlib/read/title.h"
+#include "fmtlib/run/convert.h"
 #include "readers_kit.h"
 
 namespace tx {

@@ -1,10 +1,10 @@
-#include "fmtlib/misc.h"
+#include "fmtlib/run/misc.h"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
-#include "fmtlib/convert.h"
-#include "fmtlib/showmsg.h"
+#include "fmtlib/run/convert.h"
+#include "fmtlib/run/showmsg.h"
 #include "testkit.h"
 
 namespace tx {

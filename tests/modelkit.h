@@ -4,7 +4,9 @@
 #include <string>
 #include <vector>
 
-#include "fmtlib/convert.h"
+#include "fmtlib/model/xtostats.h"
+#include "fmtlib/read/axinf.h"
+#include "fmtlib/run/convert.h"
 #include "testkit.h"
 #include "tools/jobbuild.h"
 

@@ -1,4 +1,4 @@
-#include "fmtlib/nstore.h"
+#include "fmtlib/run/nstore.h"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-#include "fmtlib/options.h"
+#include "fmtlib/run/options.h"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
@@ -9,8 +9,9 @@
 #include <string>
 #include <vector>
 
-#include "fmtlib/convert.h"
-#include "fmtlib/misc.h"
+#include "fmtlib/read/intermed.h"
+#include "fmtlib/run/convert.h"
+#include "fmtlib/run/misc.h"
 #include "testkit.h"
 
 namespace tx {

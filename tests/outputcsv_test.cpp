@@ -1,12 +1,14 @@
 // Tests of outputcsv: the description "survey.txt" of the tab-separated data.
-#include "fmtlib/outputcsv.h"
+#include "fmtlib/write/outputcsv.h"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <filesystem>
 
-#include "fmtlib/convert.h"
+#include "fmtlib/model/xtostats.h"
+#include "fmtlib/read/axinf.h"
+#include "fmtlib/run/convert.h"
 #include "testkit.h"
 #include "writers_jobs.h"
 #include "writers_model.h"

@@ -1,5 +1,5 @@
 // Tests of outputts: the Triple-S classic document "survey.sss".
-#include "fmtlib/outputts.h"
+#include "fmtlib/write/outputts.h"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
@@ -10,7 +10,9 @@
 #include <sstream>
 #include <strings.h>
 
-#include "fmtlib/convert.h"
+#include "fmtlib/model/xtostats.h"
+#include "fmtlib/read/axinf.h"
+#include "fmtlib/run/convert.h"
 #include "testkit.h"
 #include "writers_jobs.h"
 #include "writers_model.h"

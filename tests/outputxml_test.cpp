@@ -1,6 +1,6 @@
 // The XML writer: escaping and names, and whole conversions checked against
 // reviewed golden files.
-#include "fmtlib/outputxml.h"
+#include "fmtlib/write/outputxml.h"
 
 #include <gtest/gtest.h>
 
@@ -68,7 +68,9 @@ TEST(Outputxml, RmspacesMakesNames) {
 #include <regex>
 #include <sstream>
 
-#include "fmtlib/convert.h"
+#include "fmtlib/model/statvars.h"
+#include "fmtlib/model/xtostats.h"
+#include "fmtlib/run/convert.h"
 #include "tools/jobbuild.h"
 
 namespace tx {

@@ -7,7 +7,8 @@
 #include <filesystem>
 #include <string>
 
-#include "fmtlib/convert.h"
+#include "fmtlib/read/axinf.h"
+#include "fmtlib/run/convert.h"
 #include "testkit.h"
 #include "tools/jobbuild.h"
 

@@ -1,5 +1,5 @@
 // Tests of statvars: output names, labels, value codes and the listing.
-#include "fmtlib/statvars.h"
+#include "fmtlib/model/statvars.h"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
@@ -7,7 +7,9 @@
 #include <string>
 #include <vector>
 
-#include "fmtlib/convert.h"
+#include "fmtlib/model/xtostats.h"
+#include "fmtlib/read/axinf.h"
+#include "fmtlib/run/convert.h"
 #include "modelkit.h"
 #include "testkit.h"
 

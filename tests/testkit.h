@@ -11,8 +11,8 @@
 #include <utility>
 #include <vector>
 
-#include "fmtlib/convert.h"
-#include "fmtlib/misc.h"
+#include "fmtlib/run/convert.h"
+#include "fmtlib/run/misc.h"
 
 namespace testkit {
 

@@ -1,9 +1,9 @@
-#include "fmtlib/title.h"
+#include "fmtlib/read/title.h"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
-#include "fmtlib/convert.h"
+#include "fmtlib/run/convert.h"
 #include "readers_kit.h"
 
 namespace tx {

@@ -6,8 +6,12 @@
 #include <string>
 #include <vector>
 
-#include "fmtlib/convert.h"
-#include "fmtlib/nstore.h"
+#include "fmtlib/model/statvars.h"
+#include "fmtlib/model/xtostats.h"
+#include "fmtlib/read/axinf.h"
+#include "fmtlib/read/title.h"
+#include "fmtlib/run/convert.h"
+#include "fmtlib/run/nstore.h"
 
 namespace writers_model {
 

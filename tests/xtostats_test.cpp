@@ -1,6 +1,6 @@
 // Tests of xtostats: the name table, the variables of the axes, incs and
 // weights, and the variable group list.
-#include "fmtlib/xtostats.h"
+#include "fmtlib/model/xtostats.h"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
@@ -8,7 +8,9 @@
 #include <string>
 #include <vector>
 
-#include "fmtlib/convert.h"
+#include "fmtlib/model/statvars.h"
+#include "fmtlib/read/axinf.h"
+#include "fmtlib/run/convert.h"
 #include "modelkit.h"
 #include "testkit.h"
 #include "tools/jobbuild.h"

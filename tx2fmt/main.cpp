@@ -5,8 +5,8 @@
 #include <cstdlib>
 #include <ctime>
 
-#include "../fmtlib/convert.h"
-#include "../fmtlib/misc.h"
+#include "fmtlib/run/convert.h"
+#include "fmtlib/run/misc.h"
 
 namespace {
 // SOURCE_DATE_EPOCH, when it holds an integer, pins the date and time written

@@ -1,0 +1,242 @@
+#include "read/intermed.h"
+
+#include <algorithm>
+#include <array>
+#include <climits>
+#include <cstdint>
+#include <cstdio>
+#include <string>
+
+#include "read/axinf.h"
+#include "run/misc.h"
+#include "run/nstore.h"
+#include "run/run_state.h"
+#include "run/showmsg.h"
+#include "txlib/bytes.h"
+#include "txlib/version.h"
+
+namespace tx {
+
+namespace {
+
+constexpr std::size_t read_step = 65536;  // a record buffer grows by at most this per read
+constexpr int part_errors[3] = {1201, 2201, 3201};  // leading part, masks, numbers
+
+std::string num(long long v) { return std::to_string(v); }
+
+// Mask words that the in-case axes take in each record.
+long long axis_words(const run_state& run) {
+  long long words = 0;
+  for (const axis_info* a = run.axinf; a != nullptr; a = a->next)
+    if (a->head->incase != 0) words += a->nwords;
+  return words;
+}
+
+// Reads up to n bytes into buf from `at` on and returns how many came. The
+// buffer grows only as far as the file delivers, so a size from a damaged
+// file cannot make it larger than the file; after the first whole record it
+// has its final size and never grows again.
+std::size_t read_part(std::FILE* f, std::vector<std::uint8_t>& buf, std::size_t at, std::size_t n) {
+  std::size_t got = 0;
+  while (got < n) {
+    const std::size_t step = std::min(n - got, read_step);
+    if (buf.size() < at + got + step) buf.resize(at + got + step);
+    const std::size_t k = std::fread(buf.data() + at + got, 1, step, f);
+    got += k;
+    if (k < step) break;
+  }
+  return got;
+}
+
+bool is_set(const std::uint16_t* words, int p, int i) {
+  return (words[p + i / 16] >> (i % 16) & 1U) != 0;
+}
+
+// An in-case axis whose words would lie beyond the n words of a case.
+[[noreturn]] void words_beyond(int n) {
+  stop_damaged("intermed.x",
+               "its case records hold " + num(n) + " mask words, fewer than the axes need");
+}
+
+}  // namespace
+
+void read_case_layout(run_state& run, case_reader& r) {
+  std::array<std::uint8_t, 16> counts;
+  read_record(r.f, counts, r.name, "the record sizes");
+  case_layout& l = r.layout;
+  l.levels = be_i32(counts, 0);
+  l.nt = be_i32(counts, 4);
+  l.na = be_i32(counts, 8);
+  l.ni = be_i32(counts, 12);
+  if (l.nt < 0 || l.na < 0 || l.ni < 0)
+    stop_damaged(r.name, "it holds a negative record size (nt " + num(l.nt) + ", na " + num(l.na) +
+                             ", ni " + num(l.ni) + ")");
+  // Sizes are bytes; a record is read as nt/2 words, na/2 words and ni/4 floats.
+  l.nwords_t = static_cast<std::uint32_t>(l.nt) / 2;
+  l.nwords_a = static_cast<std::uint32_t>(l.na) / 2;
+  l.nfloats = static_cast<std::uint32_t>(l.ni) / 4;
+
+  const long long need = axis_words(run);
+  if (need > l.nwords_a)
+    stop_damaged(r.name, "its case records hold " + num(l.nwords_a) +
+                             " mask words but the axes need " + num(need));
+  // The masks of a run have nwords_a words; more words than the axes use are
+  // only allowed when the file holds at least one mask part of that size.
+  if (l.nwords_a > need && 2LL * l.nwords_a > bytes_left(r.f))
+    stop_damaged(r.name,
+                 "its case records of " + num(l.nwords_a) + " mask words are longer than the file");
+  if (l.nwords_t == 0 && l.nwords_a == 0 && l.nfloats == 0) {
+    const int c = std::fgetc(r.f);
+    if (c != EOF)
+      stop_damaged(r.name, "its case records have size 0 but case data follow the sizes");
+  }
+  r.raw.clear();
+  r.masks.clear();
+  r.values.clear();
+  run.layout = l;
+}
+
+bool read_case(case_reader& r, const int (&part_error)[3]) {
+  const case_layout& l = r.layout;
+  const std::size_t sizes[3] = {2 * std::size_t{l.nwords_t}, 2 * std::size_t{l.nwords_a},
+                                4 * std::size_t{l.nfloats}};
+  // The end of the file shows as a read of the first non-empty part that
+  // yields nothing (with a leading part: less than one word of it).
+  std::size_t at = 0;
+  bool first = true;
+  for (int k = 0; k < 3; ++k) {
+    if (sizes[k] == 0) continue;
+    const std::size_t got = read_part(r.f, r.raw, at, sizes[k]);
+    if (first && (got == 0 || (k == 0 && got < 2))) return false;
+    if (got < sizes[k]) error(part_error[k]);
+    first = false;
+    at += sizes[k];
+  }
+  if (first) return false;  // records of size 0: the layout check allowed no data
+  r.masks.resize(l.nwords_a);
+  for (std::size_t w = 0; w < l.nwords_a; ++w) r.masks[w] = be_u16(r.raw, sizes[0] + 2 * w);
+  r.values.resize(l.nfloats);
+  for (std::size_t v = 0; v < l.nfloats; ++v)
+    r.values[v] = be_f32(r.raw, sizes[0] + sizes[1] + 4 * v);
+  return true;
+}
+
+int read_intermed(run_state& run) {
+  file_ptr f(efopen(run, "intermed.x", "r"));
+  getversn(fileno(f.get()), "intermed.x", 0, 12, 0);  // a refused header has been reported; go on
+  case_reader r;
+  r.f = f.get();
+  read_case_layout(run, r);
+  const case_layout& l = r.layout;
+  if (run.prt != 0)
+    showmsg(run.debug.get(), "\n\n levels %d nt %d na %d ni %d", l.levels, l.nt, l.na, l.ni);
+  const int n = static_cast<int>(l.nwords_a);
+  init_maskops(run, n);
+  run.ncases = 0;
+  while (read_case(r, part_errors)) {
+    if (run.ncases == INT32_MAX) stop_damaged(r.name, "it holds more cases than can be counted");
+    ++run.ncases;
+    maskops(run, r.masks.data(), n);
+  }
+  end_maskops(run, n);
+  if (run.prt != 0) showmsg(run.debug.get(), "\n N of cases %ld", static_cast<long>(run.ncases));
+  return n;
+}
+
+void init_maskops(run_state& run, int n) {
+  const auto words = static_cast<std::size_t>(n);
+  intermed_state& m = run.intermed;
+  m.andmask = make_array<std::uint16_t>(run.store, words);
+  std::fill_n(m.andmask, words, std::uint16_t{0xFFFF});
+  m.ormask = make_array<std::uint16_t>(run.store, words);
+  run.elmask = make_array<std::uint16_t>(run.store, words);
+  run.mask_words = n;
+  markelements(run, run.elmask);
+  m.mask = make_array<std::uint16_t>(run.store, words);
+}
+
+void markelements(run_state& run, std::uint16_t* m) {
+  int p = 0;
+  for (axis_info* a = run.axinf; a != nullptr; a = a->next) {
+    if (a->head->incase == 0) continue;
+    if (p + a->nwords > run.mask_words) words_beyond(run.mask_words);
+    std::int16_t count = 0;
+    for (int i = 0; i < a->counts->nelements; ++i) {
+      if (a->elements[i]->type == 0) continue;
+      m[p + i / 16] |= static_cast<std::uint16_t>(1U << (i % 16));
+      ++count;
+    }
+    a->ndata = count;
+    p += a->nwords;
+  }
+}
+
+void maskops(run_state& run, const std::uint16_t* c, int n) {
+  intermed_state& m = run.intermed;
+  for (int w = 0; w < n; ++w) {
+    m.andmask[w] &= c[w];
+    m.ormask[w] |= c[w];
+    m.mask[w] = c[w] & run.elmask[w];
+  }
+  int p = 0;
+  for (axis_info* a = run.axinf; a != nullptr; a = a->next) {
+    if (a->head->incase == 0) continue;
+    if (p + a->nwords > n) words_beyond(n);
+    std::int16_t set = 0;
+    for (int i = 0; i < a->counts->nbits; ++i)
+      if (is_set(m.mask, p, i)) ++set;
+    if (set > a->maxbits) a->maxbits = set;
+    p += a->nwords;
+  }
+}
+
+void end_maskops(run_state& run, int n) {
+  if (run.prt != 0) print_masks(run, n);
+}
+
+void print_masks(run_state& run, int n) {
+  std::FILE* debug = run.debug.get();
+  const intermed_state& m = run.intermed;
+  showmsg(debug, "\n  ANDMASK");
+  print_bits(run, m.andmask, n);
+  showmsg(debug, "\n  ORMASK");
+  print_bits(run, m.ormask, n);
+  showmsg(debug, "\n  ELMASK");
+  print_bits(run, run.elmask, n);
+  showmsg(debug, "\n  MASK");
+  print_bits(run, m.mask, n);
+  std::fflush(debug != nullptr ? debug : stderr);
+}
+
+void print_bits(run_state& run, const std::uint16_t* words, int n) {
+  std::FILE* debug = run.debug.get();
+  for (int i = 0; i < n; ++i) {
+    if (i % 2 == 0) showmsg(debug, "\n %5d :", i);
+    pr_bit(run, words[i]);
+  }
+  int p = 0;
+  for (const axis_info* a = run.axinf; a != nullptr; a = a->next) {
+    showmsg(debug, "\n    Axe %-10s :", a->head->name);
+    if (a->head->incase == 0) continue;
+    if (p + a->nwords > n) words_beyond(n);
+    // Element order: bit 0 of the axis's first word first.
+    std::string bits;
+    for (int i = 0; i < a->counts->nbits; ++i) bits += is_set(words, p, i) ? '1' : '0';
+    for (std::size_t at = 0; at < bits.size(); at += 4096)
+      showmsg(debug, "%s", bits.substr(at, 4096).c_str());
+    for (int i = 0; i < a->counts->nelements; ++i)
+      if (is_set(words, p, i))
+        showmsg(debug, "\n     ->  %d(%s)", a->elements[i]->type, element_text(a, i));
+    showmsg(debug, "\n       Maximum number of bits set %d", a->maxbits);
+    p += a->nwords;
+  }
+}
+
+void pr_bit(run_state& run, std::uint16_t word) {
+  char text[19] = "  ";
+  for (int b = 0; b < 16; ++b) text[2 + b] = (word >> (15 - b) & 1U) != 0 ? '1' : '0';
+  text[18] = '\0';
+  showmsg(run.debug.get(), "%s", text);
+}
+
+}  // namespace tx

@@ -1,0 +1,50 @@
+// The intermediate case file "intermed.x": one record per case of a leading
+// part (nt bytes), the axis masks (na bytes) and the inc values (ni bytes).
+#pragma once
+#include <cstdint>
+#include <cstdio>
+#include <vector>
+
+#include "run/run_state.h"
+
+namespace tx {
+
+struct run_state;
+
+inline constexpr float missing_value = -1048576.0f;  // -2^20 marks a missing inc value
+
+// One case record read into buffers made once.
+struct case_reader {
+  std::FILE* f = nullptr;
+  const char* name = "intermed.x";
+  case_layout layout;
+  std::vector<std::uint8_t> raw;          // one whole record
+  std::vector<std::uint16_t> masks;       // nwords_a axis-mask words
+  std::vector<float> values;              // nfloats inc values
+};
+
+// Reads the four counts after the header (r.f stands just after it, as
+// getversn leaves it) and checks them against the axes of run.axinf; stores
+// the layout in r.layout and run.layout. Stops the run naming r.name when a
+// size is negative, when the in-case axes need more than na/2 mask words,
+// when na/2 exceeds what the axes need and the file could hold, or when all
+// three parts are empty but data follow. Nothing is allocated from the sizes.
+void read_case_layout(run_state& run, case_reader& r);
+// Reads the next record into r.raw and decodes r.masks and r.values. false at
+// the end of the file: the read of the first non-empty part yields nothing
+// (for a leading part, less than one word). A partial record stops the run
+// with error(part_error[k]) where k is the part that came up short (leading,
+// masks, numbers). The buffers reach their size with the first record and
+// are reused for every later one.
+bool read_case(case_reader& r, const int (&part_error)[3]);
+
+int read_intermed(run_state& run);
+void init_maskops(run_state& run, int n);
+void markelements(run_state& run, std::uint16_t* m);
+void maskops(run_state& run, const std::uint16_t* c, int n);
+void end_maskops(run_state& run, int n);
+void print_masks(run_state& run, int n);
+void print_bits(run_state& run, const std::uint16_t* words, int n);
+void pr_bit(run_state& run, std::uint16_t word);
+
+}  // namespace tx

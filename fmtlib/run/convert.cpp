@@ -1,0 +1,138 @@
+#include "run/convert.h"
+
+#include <cctype>
+#include <cstring>
+
+#include "model/statvars.h"
+#include "model/xtostats.h"
+#include "read/axinf.h"
+#include "read/init.h"
+#include "read/intermed.h"
+#include "read/title.h"
+#include "run/misc.h"
+#include "run/options.h"
+#include "run/ptf.h"
+#include "run/showmsg.h"
+#include "txlib/xdate.h"
+#include "write/commands.h"
+#include "write/data.h"
+#include "write/funcs.h"
+#include "write/outputcsv.h"
+#include "write/outputts.h"
+#include "write/outputxml.h"
+
+namespace tx {
+
+std::array<driver_row, n_drivers + 1> default_drivers() {
+  // The order is the search order for the program name's ending.
+  return {{
+      {form_classic, "classic", "classic", "Triple S", 7, " ", "survey.sss", "survey.asc",
+       outputts, row_fixed, 0},
+      {form_spss, "spss", "spss", "SPSS", 4, "-99.99", "commands.xsp", "data.xsp", outputspss,
+       row_spss, 0},
+      {form_classic, "ts", "classic", "Triple S", 2, " ", "survey.sss", "survey.asc", outputts,
+       row_fixed, 0},
+      {form_xml, "sss", "xml", "XML", 3, " ", "survey.xml", "survey.asc", outputxml, row_fixed, 0},
+      {form_xml, "xml", "xml", "XML", 3, " ", "survey.xml", "survey.asc", outputxml, row_fixed, 0},
+      {form_csv, "csv", "csv", "Tab seperated CSV", 3, " ", "survey.txt", "survey.csv", outputcsv,
+       row_csv, 0},
+      {0, nullptr, nullptr, nullptr, 0, "", nullptr, nullptr, nullptr, 0, 0},
+  }};
+}
+
+const char* work_out_program_name(char* arg0) {
+  const std::size_t len = std::strlen(arg0);
+  if (len == 0) return arg0;
+  // Walk back over letters, digits and "." lower-casing them; the first
+  // character of argument 0 is never examined.
+  char* p = arg0 + len - 1;
+  while (p > arg0) {
+    const auto c = static_cast<unsigned char>(*p);
+    if (std::isalnum(c) == 0 && c != '.') {
+      ++p;
+      break;
+    }
+    if (std::isupper(c) != 0) *p = static_cast<char>(std::tolower(c));
+    --p;
+  }
+  const char* name = p;
+  for (const char* q = p; *q != '\0'; ++q)
+    if (*q == '/' || *q == '\\') name = q + 1;
+  return name;
+}
+
+driver_row* select_driver(run_state& run, const char* program_name) {
+  const std::size_t n = std::strlen(program_name);
+  for (driver_row& row : run.drivers) {
+    if (row.suffix == nullptr) break;
+    const auto len = static_cast<std::size_t>(row.suffix_length);
+    if (n > len && std::strcmp(program_name + n - len, row.suffix) == 0) return &row;
+  }
+  return &run.drivers[default_driver];
+}
+
+namespace {
+
+void settle_missing_text(run_state& run) {
+  driver_row& row = *run.progmode;
+  run.defmissing = row.default_missing;
+  if (!run.options.has_missing) {
+    run.options.missing = run.defmissing;
+    run.options.has_missing = true;
+  } else {
+    run.defmissing = run.options.missing;
+    row.default_missing = run.options.missing;
+  }
+}
+
+void read_job(run_state& run) {
+  init(run);
+  get_title(run);
+  get_axinf(run);
+  if (run.prt != 0)
+    for (const axis_info* a = run.axinf; a != nullptr; a = a->next) print_axinf(run, a);
+  read_intermed(run);
+}
+
+}  // namespace
+
+void convert(run_state& run, int argc, char** argv, bool quiet) {
+  run.lflg = 0;
+  run.pflg = 0;
+  char empty_name[] = "";
+  char* arg0 = argc > 0 && argv[0] != nullptr ? argv[0] : empty_name;
+  run.program_name = work_out_program_name(arg0);
+  run.progmode = select_driver(run, run.program_name.c_str());
+  if (!quiet)
+    showmsg(run.err, "[ Tabulex to triple-s converter, program version %s (%s) ]\n\n",
+            program_version, date_comp);
+  init_store(run.store);
+
+  char* no_words[] = {nullptr};
+  get_options(run, 1, no_words);
+  run.options.has_missing = false;  // only -m on the command line sets the missing text
+  run.options.missing.clear();
+  argcrack(run, argc, argv, run.program_name.c_str());
+  settle_missing_text(run);
+
+  driver_row& row = *run.progmode;
+  if (!quiet) showmsg(run.err, "output format %s\n", row.display_name);
+  if (run.prt != 0) run.debug.reset(efopen(run, "debugfile", "wt"));
+  OpenPTF(run, run.options.language.c_str());
+
+  read_job(run);
+  xtostats(run);
+  if (run.prt != 0) print_statvars(run);
+  statstospss(run);
+  row.writer(run, row.meta_file, row.data_file);
+  create_data(run, row.data_file, outputroutines[static_cast<std::size_t>(row.routines)],
+              data_write);
+  close_output(run.debug, "debugfile");
+  free_store(run.store);
+
+  showmsg(run.out, "Produced files %s and %s\n", row.meta_file, row.data_file);
+  if (!quiet) showmsg(run.out, "\n Job completed.\n");
+  ClosePTF(run);
+}
+
+}  // namespace tx

@@ -1,0 +1,74 @@
+// Fatal ends of a run, the guarded open and checked reading of records.
+#pragma once
+#include <cstdint>
+#include <cstdio>
+#include <span>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "txlib/filopen.h"
+
+namespace tx {
+
+struct run_state;
+
+// Ends the run; main() writes the message to stderr and exits with status.
+// Not derived from std::exception, so no general catch swallows it.
+struct run_stopped {
+  int status = 1;
+  std::string message;
+};
+[[noreturn]] inline void stop_run(int status, std::string message) {
+  throw run_stopped{status, std::move(message)};
+}
+// "\n Fatal error %d <%s>\n", status 1.
+[[noreturn]] void errormess(int code, const char* text);
+// "ERROR: %d\n", status 1.
+[[noreturn]] void error(int code);
+// A job file that ends early or holds an impossible value:
+// "ERROR: file \"<name>\" is damaged: <what>\n", status 1.
+[[noreturn]] void stop_damaged(const char* name, const std::string& what);
+
+// Guarded open: output files (mode "wt") go to the permanent directory with the
+// suffix rule, everything else comes from the temporary directory. Stops the
+// run with the system's reason and "FATAL ERROR: Cannot open ..." on failure.
+std::FILE* efopen(run_state& run, const char* name, const char* mode);
+// Flushes and closes an output file; stops the run when a write or the close failed.
+void close_output(file_ptr& f, const char* name);
+
+// Bytes on their way to one stream, handed to fwrite in blocks of
+// out_buffer_size instead of one stdio call per field. A write error shows
+// in the stream's error indicator, which close_output checks.
+inline constexpr std::size_t out_buffer_size = 256 * 1024;
+struct out_buffer {
+  std::FILE* stream = nullptr;  // null: nothing is buffered
+  std::vector<char> bytes;
+  std::size_t used = 0;
+
+  // At least n free bytes at the end of the buffered ones.
+  char* room(std::size_t n) {
+    if (bytes.size() - used < n) make_room(n);
+    return bytes.data() + used;
+  }
+  // The bytes up to `end` (inside the room) are taken.
+  void commit(const char* end) { used = static_cast<std::size_t>(end - bytes.data()); }
+  void flush();
+  void make_room(std::size_t n);
+};
+
+// Reads exactly rec.size() bytes; stops the run naming the file and `what` otherwise.
+void read_record(std::FILE* f, std::span<std::uint8_t> rec, const char* name, const char* what);
+// Size in bytes of an open file, or -1 when it cannot be told (a pipe).
+long file_size(std::FILE* f);
+// Bytes from the current position to the end of the file (LONG_MAX when unknown).
+long bytes_left(std::FILE* f);
+
+// The text with every control character (bytes 1 to 31) as a blank: the
+// metadata writers keep each text on its line and inside its quotes.
+std::string blank_controls(std::string_view text);
+
+void* emalloc(std::size_t n);  // stops the run when memory is exhausted
+void morestvars(run_state& run);
+
+}  // namespace tx

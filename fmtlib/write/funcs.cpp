@@ -1,0 +1,310 @@
+// The four rows of field writers: fixed columns (row 0), the measuring pass
+// (row 1), SPSS free format (row 2) and tab-separated fields (row 3).
+#include "write/funcs.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdlib>
+#include <cstring>
+#include <cstdint>
+#include <string>
+
+#include "model/statvars.h"
+#include "model/xtostats.h"
+#include "read/axinf.h"
+#include "read/title.h"
+#include "run/run_state.h"
+#include "run/showmsg.h"
+#include "write/fastfmt.h"
+
+namespace tx {
+
+namespace {
+
+// The numeric-format item of the option list is a printf format of one double
+// (" %" value "f"), checked when the option list was read.
+std::string format_with(const std::string& format, double value) {
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wformat-nonliteral"
+  const int n = std::snprintf(nullptr, 0, format.c_str(), value);
+  std::string text(n > 0 ? static_cast<std::size_t>(n) : 0, '\0');
+  if (n > 0) std::snprintf(text.data(), text.size() + 1, format.c_str(), value);
+#pragma GCC diagnostic pop
+  return text;
+}
+
+// Width of a fixed-column field: -index for an axis field, else the width
+// measured for numeric field `index`.
+int field_width(const run_state& run, int index) {
+  if (index < 0) return -index;
+  return run.sizedetails[static_cast<std::size_t>(index)].width;
+}
+
+void raise_width(size_detail& d, std::size_t width) {
+  if (width > static_cast<std::size_t>(d.width)) d.width = static_cast<std::int32_t>(width);
+}
+
+// Fields of a data pass collect in run.data.sink and reach fp_data in large
+// writes; a field for any other stream (a test's memstream) is written at
+// once. field_begin gives room for n bytes, field_end takes them up to `end`.
+char* field_begin(run_state& run, std::FILE* stream, std::size_t n) {
+  out_buffer& sink = run.data.sink;
+  if (stream != nullptr && stream == sink.stream) return sink.room(n);
+  std::string& temp = run.data.temp;
+  if (temp.size() < n) temp.resize(n);
+  return temp.data();
+}
+
+// The stream itself, with the buffered fields written first: for the rare
+// field that goes through printf.
+std::FILE* flushed(run_state& run) {
+  run.data.sink.flush();
+  return run.data.sink.stream;
+}
+
+void field_end(run_state& run, std::FILE* stream, const char* end) {
+  out_buffer& sink = run.data.sink;
+  if (stream != nullptr && stream == sink.stream) {
+    sink.commit(end);
+    return;
+  }
+  const char* begin = run.data.temp.data();
+  std::fwrite(begin, 1, static_cast<std::size_t>(end - begin), stream);
+}
+
+void put_bytes(run_state& run, std::FILE* stream, std::string_view text) {
+  char* p = field_begin(run, stream, text.size());
+  std::memcpy(p, text.data(), text.size());
+  field_end(run, stream, p + text.size());
+}
+
+// Widths beyond this (none that the data can give) keep the plain printf path.
+constexpr int max_fast_width = 1 << 20;
+
+// SPSS data lines never reach 78 characters: a field that would make the line
+// that long goes to the next line. A field of 78 characters or more (a long
+// missing text or numeric format) stands alone on its line. With
+// `blank_first` the field is a blank followed by text.
+void spss_append(run_state& run, std::FILE* stream, std::string_view text,
+                 bool blank_first = false) {
+  std::string& line = run.data.buffer;
+  const std::size_t n = text.size() + (blank_first ? 1 : 0);
+  if (!line.empty() && line.size() + n >= 78) {
+    line += '\n';
+    put_bytes(run, stream, line);
+    line.clear();
+  }
+  if (blank_first) line += ' ';
+  line += text;
+}
+
+// The tab before every field of a CSV line except the first; returns the
+// position after it.
+char* csv_separator(run_state& run, char* p) {
+  if (++run.progmode->field_count != 1) *p++ = '\t';
+  return p;
+}
+
+}  // namespace
+
+std::string whole_number_text(double value) {
+  const double cut = std::trunc(value);
+  if (cut >= INT32_MIN && cut <= INT32_MAX)
+    return format_text("%d", static_cast<std::int32_t>(cut));
+  return format_text("%.0f", value);
+}
+
+int printed_length(double value, int kind, int decimals) {
+  if (kind == size_whole) return static_cast<int>(whole_number_text(value).size());
+  return std::snprintf(nullptr, 0, "%.*f", decimals, value);
+}
+
+// Row 0: fixed columns, nothing between the fields.
+
+void out_i(run_state& run, std::FILE* stream, std::int32_t value, int index) {
+  const int width = field_width(run, index);
+  if (width > fast_limit || width < -fast_limit) {
+    std::fprintf(stream == run.data.sink.stream ? flushed(run) : stream, "%*d", width, value);
+    return;
+  }
+  char* p = field_begin(run, stream, fast_room);
+  field_end(run, stream, fast_int(p, value, width));
+}
+
+void out_s(run_state& run, std::FILE* stream, std::string_view text, int index) {
+  // Control characters and bytes 128 to 255 (below 32 as signed characters)
+  // would break the columns of a reader that counts characters.
+  const int width = field_width(run, index);
+  if (width < -max_fast_width || width > max_fast_width) {
+    std::string shown(text);
+    for (char& c : shown)
+      if (static_cast<signed char>(c) < 32) c = ' ';
+    std::fprintf(stream == run.data.sink.stream ? flushed(run) : stream, "%*s", width,
+                 shown.c_str());
+    return;
+  }
+  const std::size_t n = std::max(text.size(), static_cast<std::size_t>(std::abs(width)));
+  char* p = field_begin(run, stream, n);
+  char* end = fast_text(p, text, width);
+  // The padding is blanks already, so the whole field can be cleaned.
+  for (char* c = p; c != end; ++c)
+    if (static_cast<signed char>(*c) < 32) *c = ' ';
+  field_end(run, stream, end);
+}
+
+void out_f(run_state& run, std::FILE* stream, float value, int index) {
+  const size_detail& d = run.sizedetails[static_cast<std::size_t>(index)];
+  const auto v = static_cast<double>(value);
+  const int decimals = d.kind == size_whole ? 0 : d.decimals;
+  if (!fast_fits(d.width, decimals)) {
+    std::FILE* out = stream == run.data.sink.stream ? flushed(run) : stream;
+    if (d.kind == size_whole)
+      std::fprintf(out, "%*s", d.width, whole_number_text(value).c_str());
+    else
+      std::fprintf(out, "%*.*f", d.width, d.decimals, v);
+    return;
+  }
+  char* p = field_begin(run, stream, fast_room);
+  char* end;
+  if (d.kind == size_whole) {
+    // whole_number_text: "%d" of the value cut toward zero when it fits,
+    // else "%.0f"; padded as "%*s".
+    const double cut = std::trunc(v);
+    if (cut >= INT32_MIN && cut <= INT32_MAX)
+      end = fast_int(p, static_cast<std::int32_t>(cut), d.width);
+    else
+      end = fast_fixed(p, v, d.width, 0);
+  } else {
+    end = fast_fixed(p, v, d.width, d.decimals);
+  }
+  field_end(run, stream, end);
+}
+
+void out_r(run_state& run, std::FILE* stream) { put_bytes(run, stream, "\n"); }
+
+// Row 1: the measuring pass writes nothing and records kind, width, decimals
+// and range of every numeric field.
+
+void calc_f(run_state& run, std::FILE*, float value, int index) {
+  size_detail& d = run.sizedetails[static_cast<std::size_t>(index)];
+  // The "%f" text of the value.
+  char buffer[fast_room];
+  const std::string_view text(buffer, static_cast<std::size_t>(
+                                          fast_fixed(buffer, static_cast<double>(value), 0, 6) -
+                                          buffer));
+  // An infinity or a NaN has no point and counts as whole.
+  std::size_t point = text.find('.');
+  if (point == std::string_view::npos) point = text.size();
+  const bool fraction =
+      point < text.size() && text.find_first_not_of('0', point + 1) != std::string_view::npos;
+
+  if (d.kind == size_none || d.kind == size_whole) d.kind = fraction ? size_real : size_whole;
+  // A field that has held the missing text keeps kind 3 but still learns its
+  // decimals from a value with a fractional part, so the order of the cases
+  // does not change how the values are written.
+  const bool measure_real = d.kind == size_real || (d.kind == size_text && fraction);
+  if (measure_real) {
+    const auto n = static_cast<std::int32_t>(text.size() - point);
+    if (run.pflg != 0)
+      d.decimals = run.pflg;
+    else if (n > d.decimals)
+      d.decimals = n;
+  }
+
+  if (d.decimals == 0)
+    raise_width(d, point);
+  else if (measure_real)
+    raise_width(d, text.size() + 1);
+  else
+    raise_width(d, point + 2);
+
+  if (value > d.max) d.max = value;
+  if (value < d.min) d.min = value;
+}
+
+void calc_s(run_state& run, std::FILE*, std::string_view text, int index) {
+  size_detail& d = run.sizedetails[static_cast<std::size_t>(index)];
+  d.kind = size_text;
+  raise_width(d, text.size());
+}
+
+void calc_i(run_state& run, std::FILE*, std::int32_t value, int index) {
+  if (index < 0) return;  // the measuring pass writes no axis fields
+  size_detail& d = run.sizedetails[static_cast<std::size_t>(index)];
+  d.kind = size_whole;
+  char buffer[fast_room];
+  raise_width(d, static_cast<std::size_t>(fast_int(buffer, value, 0) - buffer));
+}
+
+// Row 2: SPSS free format, every field after a blank.
+
+void spss_out_i(run_state& run, std::FILE* stream, std::int32_t value, int) {
+  char buffer[fast_room];
+  buffer[0] = ' ';
+  spss_append(run, stream, std::string_view(buffer, fast_int(buffer + 1, value, 0)));
+}
+
+void spss_out_s(run_state& run, std::FILE* stream, std::string_view text, int) {
+  spss_append(run, stream, text, true);
+}
+
+void spss_out_f(run_state& run, std::FILE* stream, float value, int) {
+  const auto v = static_cast<double>(value);
+  if (run.options.has_numeric_format) {
+    std::string field = format_with(run.options.numeric_format, v);
+    if (field.find('.') != std::string::npos) {
+      field.erase(field.find_last_not_of('0') + 1);
+      if (field.back() == '.') field.pop_back();
+    }
+    spss_append(run, stream, field);
+    return;
+  }
+  // " %f", then without the trailing zeros and a point left last.
+  char buffer[fast_room];
+  buffer[0] = ' ';
+  std::string_view field(buffer, fast_fixed(buffer + 1, v, 0, 6));
+  if (field.find('.') != std::string_view::npos) {
+    field = field.substr(0, field.find_last_not_of('0') + 1);
+    if (field.back() == '.') field.remove_suffix(1);
+  }
+  spss_append(run, stream, field);
+}
+
+void spss_out_r(run_state& run, std::FILE* stream) {
+  std::string& line = run.data.buffer;
+  line += '\n';
+  put_bytes(run, stream, line);
+  line.clear();
+}
+
+// Row 3: tab-separated fields without filling blanks.
+
+void outcsv_f(run_state& run, std::FILE* stream, float value, int index) {
+  const int decimals = run.sizedetails[static_cast<std::size_t>(index)].decimals;
+  if (!fast_fits(0, decimals)) {
+    std::FILE* out = stream == run.data.sink.stream ? flushed(run) : stream;
+    if (++run.progmode->field_count != 1) std::fputc('\t', out);
+    std::fprintf(out, "%.*f", decimals, static_cast<double>(value));
+    return;
+  }
+  char* p = field_begin(run, stream, 1 + fast_room);
+  field_end(run, stream, fast_fixed(csv_separator(run, p), static_cast<double>(value), 0, decimals));
+}
+
+void outcsv_i(run_state& run, std::FILE* stream, std::int32_t value, int) {
+  char* p = field_begin(run, stream, 1 + fast_room);
+  field_end(run, stream, fast_int(csv_separator(run, p), value, 0));
+}
+
+void outcsv_s(run_state& run, std::FILE* stream, std::string_view text, int) {
+  char* p = csv_separator(run, field_begin(run, stream, 1 + text.size()));
+  std::memcpy(p, text.data(), text.size());
+  field_end(run, stream, p + text.size());
+}
+
+void outcsv_r(run_state& run, std::FILE* stream) {
+  put_bytes(run, stream, "\n");
+  run.progmode->field_count = 0;
+}
+
+}  // namespace tx

@@ -1,0 +1,30 @@
+// Triple-S XML writer: "survey.xml" describing the fixed columns of "survey.asc".
+#pragma once
+#include <array>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "txlib/filopen.h"
+
+namespace tx {
+struct run_state;
+struct stat_node;
+
+// One entry per byte: the entity text of the byte, or "" for a byte written as
+// it is. Control bytes and 127 to 159 hold "#32", a blank.
+extern const std::array<const char*, 256> xmlcharmap;
+
+void outputxml(run_state& run, const char* meta_file, const char* data_file);
+void xml_header(run_state& run);
+void xml_labels(run_state& run, const char* data_file);
+void output_xml_labels(run_state& run, const stat_node* node, int k, int start, int finish);
+void xml_trailer(run_state& run);
+
+// The text with XML escapes; a newline becomes "<br/>" except at the end,
+// where it is dropped; byte 128 is the euro sign.
+std::string xmlfmt(std::string_view text);
+// The text made fit for a variable name: "_" before a leading digit,
+// punctuation other than "_" as "_", blanks dropped.
+std::string rmspaces(std::string_view text);
+}  // namespace tx

@@ -1,21 +1,31 @@
 # The front door: make, make test, make demo, make asan, make bench, make fuzz, make install.
+# Each target first installs the Debian packages it needs that are missing
+# (scripts/install-deps), so a fresh machine needs nothing run before.
 BUILD   ?= build
 ASAN    ?= build-asan
 FUZZB   ?= build-fuzz
 PREFIX  ?= /usr/local
 JOBS    ?= $(shell nproc 2>/dev/null || echo 2)
 FUZZ_SECONDS ?= 60
+DEPS    = scripts/install-deps
 
-.PHONY: all test asan demo bench fuzz install clean
+.PHONY: all build test asan demo bench fuzz install clean
 
 all:
+	$(DEPS) build
+	$(MAKE) --no-print-directory build
+
+build:
 	cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=Release
 	cmake --build $(BUILD) -j $(JOBS)
 
-test: all
-	ctest --test-dir $(BUILD) --output-on-failure
+test:
+	$(DEPS) build test
+	$(MAKE) --no-print-directory build
+	CI=$${CI:-} ctest --test-dir $(BUILD) --output-on-failure
 
 asan:
+	$(DEPS) build test
 	cmake -S . -B $(ASAN) -DCMAKE_BUILD_TYPE=Debug -DTX_SANITIZE=ON
 	cmake --build $(ASAN) -j $(JOBS)
 	ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
@@ -24,10 +34,13 @@ asan:
 demo: all
 	bash examples/demo/run.sh $(BUILD)
 
-bench: all
+bench:
+	$(DEPS) build bench
+	$(MAKE) --no-print-directory build
 	bash bench/run.sh $(BUILD)
 
 fuzz:
+	$(DEPS) build fuzz
 	CXX=clang++ cmake -S . -B $(FUZZB) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTX_FUZZ=ON
 	cmake --build $(FUZZB) -j $(JOBS)
 	bash fuzz/run.sh $(FUZZB) $(FUZZ_SECONDS)

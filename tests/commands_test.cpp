@@ -189,7 +189,7 @@ TEST(Commands, WholeFileAndWriteFailure) {
 // The mended texts as PSPP reads them: quotes in every kind of text, control
 // characters, cut labels, blank comments under both syntax rule sets.
 TEST(Commands, PsppReadsQuotesCommentsAndCutLabels) {
-  if (!writers_jobs::have_pspp()) GTEST_SKIP() << "pspp is not installed";
+  ASSERT_TRUE(writers_jobs::have_pspp()) << "pspp is missing (scripts/install-deps test)";
   testkit::temp_dir dir;
   testkit::scoped_env env(testkit::env_list{{"TXPERM", dir.path}});
   for (int item_a : {0, 1, 2}) {
@@ -236,7 +236,7 @@ TEST(Commands, LabelLengthsFromTheCommandLine) {
 // PSPP reads every golden SPSS job under both syntax rule sets, without an
 // error or warning, and reports the names, labels and values written.
 TEST(Commands, PsppReadsEveryGoldenJob) {
-  if (!writers_jobs::have_pspp()) GTEST_SKIP() << "pspp is not installed";
+  ASSERT_TRUE(writers_jobs::have_pspp()) << "pspp is missing (scripts/install-deps test)";
   const std::filesystem::path golden = std::string(TX_SOURCE_DIR) + "/tests/golden/spss";
   int jobs = 0;
   for (const auto& job : std::filesystem::directory_iterator(golden)) {

@@ -65,7 +65,7 @@ TEST(Cli, UsageTextGoesToStandardOutputWithStatusZero) {
   EXPECT_THAT(spss.out, HasSubstr("       xml     - triple-s XML format\n"));
 }
 
-TEST(Cli, CommandLineErrorsEndWithStatusZero) {
+TEST(Cli, CommandLineErrorsEndWithStatusTwo) {
   const struct {
     const char* program;
     std::vector<std::string> args;
@@ -80,7 +80,7 @@ TEST(Cli, CommandLineErrorsEndWithStatusZero) {
   testkit::temp_dir dir;
   for (const auto& c : cases) {
     testkit::result r = testkit::run_program(c.program, c.args, dir.path);
-    EXPECT_EQ(0, r.status) << c.args[0];
+    EXPECT_EQ(2, r.status) << c.args[0];
     EXPECT_EQ(banner + c.message, r.err) << c.args[0];
     EXPECT_EQ("", r.out) << c.args[0];
   }

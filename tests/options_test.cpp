@@ -363,7 +363,7 @@ TEST(Options, CommandLineLabelLengthsBelowEightAreIgnored) {
       o.err);
 }
 
-TEST(Options, CommandLineErrorsStopWithStatusZero) {
+TEST(Options, CommandLineErrorsStopWithStatusTwo) {
   const struct {
     std::vector<std::string> words;
     const char* message;
@@ -383,7 +383,7 @@ TEST(Options, CommandLineErrorsStopWithStatusZero) {
     option_run o;
     o.crack(c.words);
     run_stopped stop = o.stopped(c.words[0]);
-    EXPECT_EQ(0, stop.status) << c.words[0];
+    EXPECT_EQ(2, stop.status) << c.words[0];
     EXPECT_EQ(c.message, stop.message) << c.words[0];
   }
 }

@@ -253,7 +253,7 @@ TEST(Intermed, ImpossibleLayoutsStopBeforeAnyCase) {
   } cases[] = {
       {"axes need 2 words, records hold 1", true, 2, 2, 0, 0, "mask words but the axes need 2"},
       {"negative size", true, 2, 4, -4, 0, "negative record size"},
-      {"masks longer than the file", true, 2, {}, 0, 0, "longer than the file"},
+      {"masks longer than the file", true, 2, {}, 0, 3, "longer than the file"},
       {"all sizes 0 with data", false, 0, 0, 0, 5, "size 0 but case data follow"},
   };
   for (const auto& c : cases) {

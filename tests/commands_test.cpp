@@ -174,6 +174,7 @@ TEST(Commands, WholeFileAndWriteFailure) {
   set_title(run, {"T"});
   add_var(run, type_single, "q1", "Q", add_axis(run, "q1"), {{1, "yes"}});
   outputspss(run, "commands.xsp", "data.xsp");
+  commit_outputs(run);
   EXPECT_EQ(
       "TITLE T.\nDATA LIST FILE=\"data.xsp\" FREE/\n  q1\n  .\nVARIABLE LABELS q1 \"Q\".\n"
       "VALUE LABELS q1\n  1 \"yes\"\n.\n",
@@ -206,6 +207,7 @@ TEST(Commands, PsppReadsQuotesCommentsAndCutLabels) {
     add_var(run, type_yesno, "@m1", "Brands \"A\"", m, {{0, "no B"}, {1, "B\t."}});
     add_var(run, type_numeric, "age", "Age.", nullptr);
     outputspss(run, "commands.xsp", "data.xsp");
+    commit_outputs(run);
     testkit::write_file(dir / "data.xsp", " 0 1 0 17\n 3 -1 1 -99.99\n");
     const auto [status, report] = writers_jobs::run_reader("pspp_check.py", dir.path);
     EXPECT_EQ(0, status) << "item a " << item_a << "\n"

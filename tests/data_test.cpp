@@ -132,6 +132,7 @@ struct data_job {
 
   std::string write(int row, const char* name = "out.dat") {
     create_data(run, name, outputroutines[static_cast<std::size_t>(row)], data_write);
+    commit_outputs(run);
     return testkit::read_file(dir / name);
   }
 

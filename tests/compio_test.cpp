@@ -351,7 +351,7 @@ TEST(Compio, WrongDirectionIsRefused) {
 }
 
 TEST(Compio, WriteErrorStopsTheHandle) {
-  if (::access("/dev/full", W_OK) != 0) GTEST_SKIP() << "no /dev/full";
+  ASSERT_EQ(0, ::access("/dev/full", W_OK));
   tx::comp_file* h = tx::compopen("/dev/full", "wb", 12);
   ASSERT_NE(nullptr, h);
   std::string text = text_lines(3000, 8);

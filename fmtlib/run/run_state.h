@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <ctime>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -23,6 +24,10 @@ struct stat_name;
 struct stat_node;
 struct stat_var;
 struct title_record;
+}  // namespace tx
+struct readstat_writer_s;
+struct readstat_variable_s;
+namespace tx {
 
 // One output form: a row of the table `drivers`.
 using writer_fn = void (*)(run_state&, const char* meta_file, const char* data_file);
@@ -37,13 +42,13 @@ struct driver_row {
   int suffix_length;
   std::string default_missing;  // replaced by the -m text at start-up
   const char* meta_file;
-  const char* data_file;
+  const char* data_file;     // null: a one-file form, whose writer also writes the cases
   writer_fn writer;
   int routines;     // row of outputroutines for the data file
   int field_count;  // fields written so far in the current CSV record
 };
 
-inline constexpr std::size_t n_drivers = 6;
+inline constexpr std::size_t n_drivers = 7;
 inline constexpr std::size_t default_driver = 4;  // "xml"
 // The table of output forms, in search order, with its terminating row;
 // defined with the run driver.
@@ -142,6 +147,24 @@ struct outputcsv_state {
   int fieldno = 0;  // number of the last field named in a "Field" line
 };
 
+// The system-file writer: ReadStat's writer, the variables in field order
+// and where the current case stands. ReadStat's types are named only here.
+struct sav_state {
+  struct writer_free {
+    void operator()(readstat_writer_s* w) const;
+  };
+  std::unique_ptr<readstat_writer_s, writer_free> writer;
+  file_ptr file;                            // "survey.sav"
+  std::vector<readstat_variable_s*> vars;  // one per field of a case
+  std::size_t field = 0;                    // next field of the current case
+  bool row_open = false;
+  bool holding = true;    // the dictionary is held until it is complete
+  std::string held;       // its bytes
+  std::string mrsets;     // the multiple response sets, "$name=D..." lines without member names
+  std::vector<std::vector<std::size_t>> members;  // per line of mrsets: its variables' field numbers
+  bool write_failed = false;
+};
+
 // What a conversion keeps between calls; one per run, so tests can run many.
 struct run_state {
   std::FILE* out = stdout;  // "Produced files ...", usage
@@ -187,6 +210,7 @@ struct run_state {
   outputxml_state xml;
   outputts_state ts;
   outputcsv_state csv;
+  sav_state sav;
 };
 
 }  // namespace tx

@@ -147,22 +147,26 @@ struct outputcsv_state {
   int fieldno = 0;  // number of the last field named in a "Field" line
 };
 
-// The system-file writer: ReadStat's writer, the variables in field order
-// and where the current case stands. ReadStat's types are named only here.
+// The system-file writer: ReadStat's writer for the header and dictionary,
+// and the cases in bytecode on their way to the file. ReadStat's types are
+// named only here.
 struct sav_state {
   struct writer_free {
     void operator()(readstat_writer_s* w) const;
   };
   std::unique_ptr<readstat_writer_s, writer_free> writer;
-  file_ptr file;                            // "survey.sav"
-  std::vector<readstat_variable_s*> vars;  // one per field of a case
-  std::size_t field = 0;                    // next field of the current case
-  bool row_open = false;
-  bool holding = true;    // the dictionary is held until it is complete
-  std::string held;       // its bytes
-  std::string mrsets;     // the multiple response sets, "$name=D..." lines without member names
+  file_ptr file;             // "survey.sav"
+  std::size_t nvars = 0;     // fields of a case
+  std::size_t field = 0;     // next field of the current case
+  bool holding = true;       // ReadStat's bytes are held until the dictionary is complete
+  std::string held;          // its bytes
+  std::string mrsets;        // the multiple response sets, "$name=D..." lines without member names
   std::vector<std::vector<std::size_t>> members;  // per line of mrsets: its variables' field numbers
   bool write_failed = false;
+  std::string cases;         // compressed cases not yet written: the first `used` bytes
+  std::size_t used = 0;
+  std::size_t command = 0;   // offset in `cases` of the open block of eight codes
+  int codes = 8;             // codes used in that block; 8: none open
 };
 
 // What a conversion keeps between calls; one per run, so tests can run many.

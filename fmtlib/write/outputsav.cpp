@@ -1,7 +1,7 @@
-// SPSS system file writer: "survey.sav". ReadStat writes the header, the
-// dictionary and the bytecode-compressed cases; this module adds the
-// multiple response sets record, which ReadStat does not write, to the
-// dictionary before it reaches the file.
+// SPSS system file writer: "survey.sav". ReadStat writes the header and the
+// dictionary; this module adds the multiple response sets record, which
+// ReadStat does not write, before the dictionary's end, and writes the cases
+// in the bytecode the header announces.
 #include "write/outputsav.h"
 
 #include <readstat.h>
@@ -41,6 +41,10 @@ constexpr std::size_t max_file_label = 64;
 // The widest print format and the most decimals a reader accepts.
 constexpr int max_format_width = 40;
 constexpr int max_format_decimals = 16;
+// Bytecode of the cases: 1 to 251 stand for a whole number code - bias.
+constexpr double compression_bias = 100;
+constexpr std::uint8_t code_raw = 253;
+constexpr std::uint8_t code_missing = 255;
 
 bool has_text(const char* text) { return text != nullptr && *text != '\0'; }
 bool is_letter(char c) { return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z'); }
@@ -193,9 +197,15 @@ void release_dictionary(run_state& run) {
   s.holding = false;
   std::vector<std::string> short_names;
   const std::size_t end = find_terminator(run, s.held, short_names);
-  if (short_names.size() != s.vars.size())
+  if (short_names.size() != s.nvars)
     stop_run(1, format_text("ERROR: cannot write \"%s\": ReadStat wrote %zu of %zu variables\n",
-                            run.progmode->meta_file, short_names.size(), s.vars.size()));
+                            run.progmode->meta_file, short_names.size(), s.nvars));
+  double bias = 0;
+  if (s.held.size() >= 176)
+    std::memcpy(&bias, s.held.data() + 84, sizeof bias);  // after the header's case count
+  if (bias != compression_bias)
+    stop_run(1, format_text("ERROR: cannot write \"%s\": ReadStat's header has no bias of 100\n",
+                            run.progmode->meta_file));
   std::string bytes = s.held.substr(0, end);
   if (!s.mrsets.empty()) bytes += mrsets_record(s, short_names);
   bytes.append(s.held, end);
@@ -203,20 +213,67 @@ void release_dictionary(run_state& run) {
   if (put_bytes(bytes.data(), bytes.size(), &s) < 0) check(run, READSTAT_ERROR_WRITE, "dictionary");
 }
 
-void begin_row(run_state& run) {
-  sav_state& s = run.sav;
-  check(run, readstat_begin_row(s.writer.get()), "case");
-  if (s.holding) release_dictionary(run);
-  s.row_open = true;
+// --- the cases ----------------------------------------------------------
+//
+// ReadStat's writer takes one call per value and compresses case by case;
+// the cases here go straight into the same bytecode: blocks of eight one-byte
+// codes, each followed by the 8-byte values its code 253 stands for. Code
+// 1 to 251 is the whole number code - 100 (the bias in the file header), 255
+// system-missing, 0 nothing (it fills the last block).
+
+
+// Room for one more value: its code's block and its 8 bytes.
+char* room(sav_state& s) {
+  if (s.cases.size() - s.used < 16) s.cases.resize(std::max(2 * s.cases.size(), out_buffer_size));
+  return s.cases.data();
 }
 
-readstat_variable_t* next_field(run_state& run) {
+void put_code(sav_state& s, char* bytes, std::uint8_t code) {
+  if (s.codes == 8) {
+    s.command = s.used;
+    std::memset(bytes + s.used, 0, 8);
+    s.used += 8;
+    s.codes = 0;
+  }
+  bytes[s.command + static_cast<std::size_t>(s.codes++)] = static_cast<char>(code);
+}
+
+void count_field(run_state& run) {
   sav_state& s = run.sav;
-  if (!s.row_open) begin_row(run);
-  if (s.field >= s.vars.size())
+  if (s.field++ >= s.nvars)
     stop_run(1, format_text("ERROR: cannot write \"%s\": a case has more than %zu fields\n",
-                            run.progmode->meta_file, s.vars.size()));
-  return s.vars[s.field++];
+                            run.progmode->meta_file, s.nvars));
+}
+
+void put_missing(run_state& run) {
+  count_field(run);
+  put_code(run.sav, room(run.sav), code_missing);
+}
+
+void put_raw(sav_state& s, char* bytes, double v) {
+  put_code(s, bytes, code_raw);
+  std::memcpy(bytes + s.used, &v, sizeof v);  // the machine's byte order, as the header says
+  s.used += sizeof v;
+}
+
+void put_number(run_state& run, double v) {
+  count_field(run);
+  sav_state& s = run.sav;
+  char* bytes = room(s);
+  if (v >= 1 - compression_bias && v <= 251 - compression_bias && v == std::trunc(v))
+    put_code(s, bytes, static_cast<std::uint8_t>(v + compression_bias));
+  else
+    put_raw(s, bytes, v);
+}
+
+// Writes the compressed cases up to the open block (all of them at the end).
+void write_cases(run_state& run, bool last) {
+  sav_state& s = run.sav;
+  const std::size_t n = last || s.codes == 8 ? s.used : s.command;
+  if (put_bytes(s.cases.data(), n, &s) < 0) check(run, READSTAT_ERROR_WRITE, "cases");
+  s.cases.erase(0, n);
+  s.used -= n;
+  s.command -= std::min(s.command, n);
 }
 
 // --- the dictionary ----------------------------------------------------
@@ -288,7 +345,7 @@ void add_value_labels(run_state& run, readstat_variable_t* rv, const value_list*
   readstat_variable_set_label_set(rv, set);
 }
 
-readstat_variable_t* add_variable(run_state& run, const stat_node* n, const std::string& name) {
+void add_variable(run_state& run, const stat_node* n, const std::string& name) {
   const stat_var* v = n->var;
   const spss_var* o = v->spssvar;
   readstat_variable_t* rv =
@@ -306,7 +363,6 @@ readstat_variable_t* add_variable(run_state& run, const stat_node* n, const std:
     readstat_variable_set_format(rv, code_format(o->vallist).c_str());
     add_value_labels(run, rv, o->vallist, name);
   }
-  return rv;
 }
 
 // One multiple dichotomy set for a group of yes/no variables, counting their
@@ -356,12 +412,13 @@ void write_dictionary(run_state& run) {
   std::vector<std::string> names;
   std::unordered_set<std::string> taken, set_names;
   for (const stat_node* g = run.statlist; g != nullptr; g = g->nextgroup) {
-    const std::size_t first_field = s.vars.size();
+    const std::size_t first_field = s.nvars;
     int k = 1;
     for (const stat_node* n = g; n != nullptr; n = n->member, ++k) {
       std::string name = document_name(n->var, g->member != nullptr ? 1 : 0);
       if (g->member != nullptr) name += format_text("_%d", k);
-      s.vars.push_back(add_variable(run, n, unique_sav_name(taken, sav_name(name))));
+      add_variable(run, n, unique_sav_name(taken, sav_name(name)));
+      ++s.nvars;
     }
     if (g->member != nullptr) add_set(run, g, first_field, set_names);
   }
@@ -431,10 +488,16 @@ void outputsav(run_state& run, const char* meta_file, const char*) {
   measure_fields(run, nullptr, false);
   write_dictionary(run);
   check(run, readstat_begin_writing_sav(s.writer.get(), &s, run.ncases), "dictionary");
-  create_data(run, nullptr, outputroutines[row_sav], data_write);
-  check(run, readstat_end_writing(s.writer.get()), "end");
-  if (s.holding) release_dictionary(run);
+  // ReadStat writes the dictionary when the first case begins, or when it
+  // ends writing a file without cases; its own cases are never used.
+  if (run.ncases > 0)
+    check(run, readstat_begin_row(s.writer.get()), "dictionary");
+  else
+    check(run, readstat_end_writing(s.writer.get()), "dictionary");
+  release_dictionary(run);
   s.writer.reset();
+  create_data(run, nullptr, outputroutines[row_sav], data_write);
+  write_cases(run, true);
   close_output(s.file, meta_file);
 }
 
@@ -442,32 +505,32 @@ void outputsav(run_state& run, const char* meta_file, const char*) {
 
 void sav_out_f(run_state& run, std::FILE*, float value, int) {
   const double v = spss_number(run, value);
-  readstat_variable_t* rv = next_field(run);
   if (std::isnan(v))
-    check(run, readstat_insert_missing_value(run.sav.writer.get(), rv), "value");
+    put_missing(run);
   else
-    check(run, readstat_insert_double_value(run.sav.writer.get(), rv, v), "value");
+    put_number(run, v);
 }
 
 void sav_out_i(run_state& run, std::FILE*, std::int32_t value, int) {
-  readstat_variable_t* rv = next_field(run);
-  check(run, readstat_insert_double_value(run.sav.writer.get(), rv, value), "value");
+  count_field(run);
+  sav_state& s = run.sav;
+  char* bytes = room(s);
+  constexpr auto bias = static_cast<std::int32_t>(compression_bias);
+  if (value >= 1 - bias && value <= 251 - bias)
+    put_code(s, bytes, static_cast<std::uint8_t>(value + bias));
+  else
+    put_raw(s, bytes, value);
 }
 
-void sav_out_s(run_state& run, std::FILE*, std::string_view, int) {
-  readstat_variable_t* rv = next_field(run);
-  check(run, readstat_insert_missing_value(run.sav.writer.get(), rv), "value");
-}
+void sav_out_s(run_state& run, std::FILE*, std::string_view, int) { put_missing(run); }
 
 void sav_out_r(run_state& run, std::FILE*) {
   sav_state& s = run.sav;
-  if (!s.row_open) begin_row(run);
-  if (s.field != s.vars.size())
+  if (s.field != s.nvars)
     stop_run(1, format_text("ERROR: cannot write \"%s\": a case has %zu of %zu fields\n",
-                            run.progmode->meta_file, s.field, s.vars.size()));
-  check(run, readstat_end_row(s.writer.get()), "case");
-  s.row_open = false;
+                            run.progmode->meta_file, s.field, s.nvars));
   s.field = 0;
+  if (s.used >= out_buffer_size / 2) write_cases(run, false);
 }
 
 }  // namespace tx

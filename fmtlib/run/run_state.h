@@ -26,7 +26,6 @@ struct stat_var;
 struct title_record;
 }  // namespace tx
 struct readstat_writer_s;
-struct readstat_variable_s;
 namespace tx {
 
 // One output form: a row of the table `drivers`.

@@ -42,6 +42,7 @@ TEST(Cli, UsageTextGoesToStandardOutputWithStatusZero) {
       "       classic - Classic triple-s\n"
       "       spss    - SPSS format\n"
       "       csv     - tab separated csv file\n"
+      "       sav     - SPSS system file\n"
       "\n"
       "-p   - number following indicates precision. Default is worked\n"
       "\t      out by scanning the data\n"

@@ -36,6 +36,7 @@ TEST(Convert, ProgramNameSelectsDriver) {
       {"tx2classic", "survey.sss", "Triple S"},
       {"tx2sss", "survey.xml", "XML"},
       {"tx2fmt.csv", "survey.txt", "Tab seperated CSV"},
+      {"TX2SAV", "survey.sav", "SPSS system file"},
       {"spss", "survey.xml", "XML"},  // a name no longer than its suffix
       {"x-spss", "survey.xml", "XML"},
   };
@@ -85,7 +86,8 @@ TEST(Convert, TwoConversionsInOneProcessGiveTheSameBytes) {
   } forms[] = {{"tx2xml", {"survey.xml", "survey.asc"}},
                {"tx2ts", {"survey.sss", "survey.asc"}},
                {"tx2spss", {"commands.xsp", "data.xsp"}},
-               {"tx2csv", {"survey.txt", "survey.csv"}}};
+               {"tx2csv", {"survey.txt", "survey.csv"}},
+               {"tx2sav", {"survey.sav", "survey.sav"}}};
   const job::job jobs[] = {job_with_grid(), writers_jobs::spss_job()};
   for (const job::job& j : jobs) {
     testkit::temp_dir dir;

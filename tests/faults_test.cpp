@@ -29,7 +29,8 @@ struct form {
 constexpr form forms[] = {{"tx2xml", "survey.xml", "survey.asc"},
                           {"tx2ts", "survey.sss", "survey.asc"},
                           {"tx2spss", "commands.xsp", "data.xsp"},
-                          {"tx2csv", "survey.txt", "survey.csv"}};
+                          {"tx2csv", "survey.txt", "survey.csv"},
+                          {"tx2sav", "survey.sav", "survey.sav"}};
 
 // Every kind of record in a small job: a single-coded axis with an element
 // without data, a multi-coded axis, an inc with a missing value, a weight,
@@ -92,12 +93,12 @@ std::vector<std::size_t> cut_points(std::size_t size) {
 // exit status 1, and reports nothing.
 void expect_clean_end(const testkit::result& r, const std::string& what) {
   if (r.status == 0) {
-    EXPECT_THAT(r.out, HasSubstr("Produced files")) << what;
+    EXPECT_THAT(r.out, HasSubstr("Produced file")) << what;
     return;
   }
   EXPECT_EQ(1, r.status) << what << "\n" << r.err;
   EXPECT_THAT(r.err, Not(testing::IsEmpty())) << what;
-  EXPECT_THAT(r.out, Not(HasSubstr("Produced files"))) << what << "\n" << r.err;
+  EXPECT_THAT(r.out, Not(HasSubstr("Produced file"))) << what << "\n" << r.err;
 }
 
 TEST(Faults, EveryTruncatedJobFileEndsCleanly) {
@@ -171,7 +172,7 @@ TEST(Faults, UnwritablePermanentDirectoryStops) {
       EXPECT_EQ(1, r.status) << what;
       // The first output the form opens is the one named.
       EXPECT_THAT(r.err, testing::AnyOf(HasSubstr(f.meta_file), HasSubstr(f.data_file))) << what;
-      EXPECT_THAT(r.out, Not(HasSubstr("Produced files"))) << what;
+      EXPECT_THAT(r.out, Not(HasSubstr("Produced file"))) << what;
     }
   }
 }
@@ -190,7 +191,7 @@ TEST(Faults, OutputOnFullDeviceStops) {
       const std::string what = std::string(f.argv0) + " with " + output + " on /dev/full";
       EXPECT_EQ(1, r.status) << what;
       EXPECT_THAT(r.err, HasSubstr(output)) << what;
-      EXPECT_THAT(r.out, Not(HasSubstr("Produced files"))) << what;
+      EXPECT_THAT(r.out, Not(HasSubstr("Produced file"))) << what;
     }
   }
 }

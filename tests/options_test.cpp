@@ -411,6 +411,9 @@ std::string usage_text(const char* name, const char* default_keyword) {
          "       csv     - tab separated csv file" +
          mark("csv") +
          "\n"
+         "       sav     - SPSS system file" +
+         mark("sav") +
+         "\n"
          "\n"
          "-p   - number following indicates precision. Default is worked\n"
          "\t      out by scanning the data\n"
@@ -438,6 +441,7 @@ TEST(Options, UsageMarksTheFormSelectedSoFar) {
       {"tx2ts", {"-x"}, "classic"},  // the ts row's keyword
       {"tx2sss", {"-h"}, "xml"},
       {"Tx2csv", {"-f", "csv", "-x"}, "csv"},
+      {"tx2sav", {"-x"}, "sav"},
       {"50%s", {"-x"}, "xml"},  // the name is printed, never used as a format
   };
   for (const auto& c : cases) {
@@ -453,10 +457,10 @@ TEST(Options, UsageMarksTheFormSelectedSoFar) {
   }
 }
 
-TEST(Options, UsageHasTwentyThreeLines) {
+TEST(Options, UsageHasTwentyFourLines) {
   option_run o;
   o.capture([&] { print_usage(o.run, "tx2fmt"); });
-  EXPECT_EQ(23, std::count(o.out.begin(), o.out.end(), '\n'));
+  EXPECT_EQ(24, std::count(o.out.begin(), o.out.end(), '\n'));
 }
 
 TEST(Options, SkipEqualsAndAlldig) {

@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <ctime>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -23,6 +24,9 @@ struct stat_name;
 struct stat_node;
 struct stat_var;
 struct title_record;
+}  // namespace tx
+struct readstat_writer_s;
+namespace tx {
 
 // One output form: a row of the table `drivers`.
 using writer_fn = void (*)(run_state&, const char* meta_file, const char* data_file);
@@ -37,13 +41,13 @@ struct driver_row {
   int suffix_length;
   std::string default_missing;  // replaced by the -m text at start-up
   const char* meta_file;
-  const char* data_file;
+  const char* data_file;     // null: a one-file form, whose writer also writes the cases
   writer_fn writer;
   int routines;     // row of outputroutines for the data file
   int field_count;  // fields written so far in the current CSV record
 };
 
-inline constexpr std::size_t n_drivers = 6;
+inline constexpr std::size_t n_drivers = 7;
 inline constexpr std::size_t default_driver = 4;  // "xml"
 // The table of output forms, in search order, with its terminating row;
 // defined with the run driver.
@@ -142,6 +146,28 @@ struct outputcsv_state {
   int fieldno = 0;  // number of the last field named in a "Field" line
 };
 
+// The system-file writer: ReadStat's writer for the header and dictionary,
+// and the cases in bytecode on their way to the file. ReadStat's types are
+// named only here.
+struct sav_state {
+  struct writer_free {
+    void operator()(readstat_writer_s* w) const;
+  };
+  std::unique_ptr<readstat_writer_s, writer_free> writer;
+  file_ptr file;             // "survey.sav"
+  std::size_t nvars = 0;     // fields of a case
+  std::size_t field = 0;     // next field of the current case
+  bool holding = true;       // ReadStat's bytes are held until the dictionary is complete
+  std::string held;          // its bytes
+  std::string mrsets;        // the multiple response sets, "$name=D..." lines without member names
+  std::vector<std::vector<std::size_t>> members;  // per line of mrsets: its variables' field numbers
+  bool write_failed = false;
+  std::string cases;         // compressed cases not yet written: the first `used` bytes
+  std::size_t used = 0;
+  std::size_t command = 0;   // offset in `cases` of the open block of eight codes
+  int codes = 8;             // codes used in that block; 8: none open
+};
+
 // What a conversion keeps between calls; one per run, so tests can run many.
 struct run_state {
   std::FILE* out = stdout;  // "Produced files ...", usage
@@ -188,6 +214,7 @@ struct run_state {
   outputxml_state xml;
   outputts_state ts;
   outputcsv_state csv;
+  sav_state sav;
 };
 
 }  // namespace tx

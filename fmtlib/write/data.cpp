@@ -92,7 +92,7 @@ void put_multi(run_state& run, const axis_info* a, const std::uint16_t* c, int p
       row.put_int(run, out, set ? 1 : 0, index);
     } else if (set) {
       row.put_int(run, out, v->values[1], index);
-    } else if (v->values[0] == -1 && row.id != row_spss) {
+    } else if (v->values[0] == -1 && row.id != row_spss && row.id != row_sav) {
       row.put_int(run, out, 0, -1);
     } else {
       row.put_int(run, out, v->values[0], index);
@@ -118,7 +118,9 @@ void put_axes_data(run_state& run, const std::uint16_t* c, const output_routines
 }
 
 void create_data(run_state& run, const char* name, const output_routines& row, int mode) {
-  run.data.fp_data.reset(efopen(run, name, "wt"));
+  // Without a name the pass writes no file: the system file's rows hand
+  // their values to its own writer.
+  run.data.fp_data.reset(name != nullptr ? efopen(run, name, "wt") : nullptr);
   run.data.buffer.clear();
   // The field writers collect the pass's output in run.data.sink; it goes
   // nowhere once the pass ends, however it ends.
@@ -167,7 +169,7 @@ void create_data(run_state& run, const char* name, const output_routines& row, i
     std::fseek(run.wght[w].stream.get(), run.wght[w].position, SEEK_SET);
   run.data.sink.flush();
   run.data.sink.stream = nullptr;
-  close_output(run.data.fp_data, name);
+  if (name != nullptr) close_output(run.data.fp_data, name);
 }
 
 void settle_widths(std::vector<size_detail>& sizes) {

@@ -17,12 +17,14 @@ struct stat_node;
 inline constexpr int data_write = 0;
 inline constexpr int data_measure = 1;
 
+// name null: no data file (the measuring pass and the system file's rows).
 void create_data(run_state& run, const char* name, const output_routines& row, int mode);
 void put_axes_data(run_state& run, const std::uint16_t* c, const output_routines& row);
 
 // Shared by the Triple-S and CSV writers: makes one size record per numeric
 // node of run.statlist (in list order), gives the Triple-S widths to the other
-// lone nodes when `fixed_columns`, and runs the measuring pass into data_name.
+// lone nodes when `fixed_columns`, and runs the measuring pass into data_name
+// (null: into no file).
 void measure_fields(run_state& run, const char* data_name, bool fixed_columns);
 
 // Raises each numeric field's width to the printed length of its smallest and

@@ -35,6 +35,12 @@ void outcsv_f(run_state&, std::FILE*, float, int);
 void outcsv_i(run_state&, std::FILE*, std::int32_t, int);
 void outcsv_s(run_state&, std::FILE*, std::string_view, int);
 void outcsv_r(run_state&, std::FILE*);
+// Row 4, the SPSS system file: defined with its writer (outputsav), they hand
+// every value to ReadStat as a number; the missing text is system-missing.
+void sav_out_f(run_state&, std::FILE*, float, int);
+void sav_out_i(run_state&, std::FILE*, std::int32_t, int);
+void sav_out_s(run_state&, std::FILE*, std::string_view, int);
+void sav_out_r(run_state&, std::FILE*);
 
 // A whole number as the fixed-column writer prints it: "%d" of the value cut
 // toward zero, or "%.0f" of the value when the cut value lies outside the
@@ -44,13 +50,14 @@ std::string whole_number_text(double value);
 // and decimals.
 int printed_length(double value, int kind, int decimals);
 
-enum routines_row { row_fixed = 0, row_measure = 1, row_spss = 2, row_csv = 3 };
+enum routines_row { row_fixed = 0, row_measure = 1, row_spss = 2, row_csv = 3, row_sav = 4 };
 
-inline constexpr std::array<output_routines, 5> outputroutines{{
+inline constexpr std::array<output_routines, 6> outputroutines{{
     {0, out_f, out_i, out_s, out_r},
     {1, calc_f, calc_i, calc_s, nullptr},
     {2, spss_out_f, spss_out_i, spss_out_s, spss_out_r},
     {3, outcsv_f, outcsv_i, outcsv_s, outcsv_r},
+    {4, sav_out_f, sav_out_i, sav_out_s, sav_out_r},
     {0, nullptr, nullptr, nullptr, nullptr}}};
 
 }  // namespace tx

@@ -104,10 +104,21 @@ struct axinf_state {
   int deschandle = -1;
 };
 
+// An in-case axis and where its bits stand in a case record's mask words.
+struct counted_axis {
+  axis_info* axis;
+  int word;  // its first word
+  int nwords;
+};
+
 struct intermed_state {
   std::uint16_t* andmask = nullptr;
   std::uint16_t* ormask = nullptr;
   std::uint16_t* mask = nullptr;
+  std::uint16_t* countmask = nullptr;  // the bits maskops counts: elmask below each axis's nbits
+  std::uint16_t* most = nullptr;       // per word: the most bits of countmask set in one case
+  std::vector<counted_axis> axes;      // the in-case axes in list order
+  std::vector<counted_axis> wide;      // those of them with more than one word
 };
 
 // The unique-name counter: nine letters read as a base-26 number whose first

@@ -256,20 +256,23 @@ void make_plan(run_state& run, const output_routines& row) {
   plan.texts.append(copy_room, '\0');
 }
 
+// Position of the first data bit set in the words of an axis of more than
+// one word (16 * word + bit), or 16 * nwords when none is.
+int first_data_bit(const std::uint16_t* words, const std::uint16_t* data, int nwords) {
+  for (int w = 0; w < nwords; ++w) {
+    const unsigned set = unsigned{words[w]} & data[w];
+    if (set != 0) return 16 * w + std::countr_zero(set);
+  }
+  return 16 * nwords;
+}
+
 // The code of a single-coded axis for the case with mask words c.
-const field_code& single_code(const data_plan& plan, const axis_step& a, const std::uint16_t* c,
-                              const std::uint16_t* elmask) {
-  const std::uint16_t* words = c + a.word;
-  const std::uint16_t* data = elmask + a.word;
-  if (a.nwords == 1)  // bit 16 stands for "none set"
-    return plan.codes[a.first + static_cast<std::uint32_t>(
-                                    std::countr_zero((unsigned{words[0]} & data[0]) | 0x10000U))];
-  int i = 0;
-  while (i < a.nwords && (words[i] & data[i]) == 0) ++i;
-  if (i < a.nwords)
-    i = 16 * i + std::countr_zero(unsigned{words[i]} & data[i]);
-  else
-    i = 16 * a.nwords;
+inline const field_code& single_code(const data_plan& plan, const axis_step& a,
+                                     const std::uint16_t* c, const std::uint16_t* elmask) {
+  const unsigned set = unsigned{c[a.word]} & elmask[a.word];
+  // With one word, bit 16 stands for "none set".
+  const int i = a.nwords == 1 ? std::countr_zero(set | 0x10000U)
+                              : first_data_bit(c + a.word, elmask + a.word, a.nwords);
   return plan.codes[a.first + static_cast<std::uint32_t>(i)];
 }
 
@@ -284,67 +287,85 @@ unsigned yes_no_state(const yes_no_field& y, const std::uint16_t* c, bool any) {
   return any ? (unsigned{c[y.bit / 16]} >> (y.bit % 16)) & 1U : 2U;
 }
 
-// A row that writes text: the ready texts go straight into the pass's
-// buffer, a whole chunk of yes/no fields at a time, and the line ends and
-// record state that the row's own writers keep go on from them. Where a line
-// may end inside a chunk, its fields go one by one.
-void put_texts(run_state& run, const std::uint16_t* c, const text_layout& layout) {
-  const data_plan& plan = run.data.plan;
-  const std::uint16_t* elmask = run.elmask;
-  out_buffer& sink = run.data.sink;
-  char* const start = sink.room(plan.record_bytes);
-  char* p = start;
+// Where the ready texts of one case go, and the record state of the row:
+// the length of the current line (rows that break lines) and the fields
+// written.
+struct text_cursor {
+  char* p;
+  std::size_t line;
+  int fields;
+};
+
+// Copies the ready texts of a case's axis fields, a whole byte's yes/no
+// fields at a time. With `lines`, a line ends before it reaches `limit`
+// characters, and where it may end inside a byte's fields they go one by
+// one.
+template <bool lines>
+void copy_texts(const data_plan& plan, const std::uint16_t* c, const std::uint16_t* elmask,
+                std::size_t limit, text_cursor& to) {
   const char* texts = plan.texts.data();
-  const std::size_t limit =
-      layout.line_limit != 0 ? static_cast<std::size_t>(layout.line_limit) : SIZE_MAX;
-  std::size_t line = static_cast<std::size_t>(run.data.ib);
-  // Whether t fits the line, else a new line for it (never for an empty line).
-  auto fits = [&](ready_text t) { return line + t.size < limit || line == 0; };
-  auto put_field = [&](ready_text t) {
-    if (!fits(t)) {
+  char* p = to.p;
+  std::size_t line = to.line;
+  int fields = 0;
+  // Whether n more characters fit the line; an empty line takes anything.
+  auto fits = [&](std::size_t n) { return !lines || line + n < limit || line == 0; };
+  auto put = [&](ready_text t) {
+    if (!fits(t.size)) {
       *p++ = '\n';
       line = 0;
     }
     p = copy_text(p, texts, t);
-    line += t.size;
+    if (lines) line += t.size;
   };
-  int fields = 0;
   for (const axis_step& a : plan.axes) {
     if (!a.multi) {
       const field_code& f = single_code(plan, a, c, elmask);
       if (f.kind == code_none) continue;
-      put_field(f.ready);
+      put(f.ready);
       ++fields;
       continue;
     }
     fields += static_cast<int>(a.fields);
     const bool any = any_data_bit(a, c, elmask);
-    if (!any && line + a.missing.size < limit) {
-      p = copy_text(p, texts, a.missing);
-      line += a.missing.size;
+    if (!any && (!lines || line + a.missing.size < limit)) {
+      put(a.missing);
       continue;
     }
     const field_chunk* chunk = plan.chunks.data() + a.first_chunk;
     for (const field_chunk* end = chunk + a.chunks; chunk != end; ++chunk) {
       const ready_text t =
           plan.chunk_texts[chunk->table + ((unsigned{c[chunk->word]} >> chunk->shift) & 0xFFU)];
-      if (any && line + t.size < limit) {
-        p = copy_text(p, texts, t);
-        line += t.size;
+      if (any && (!lines || line + t.size < limit)) {
+        put(t);
         continue;
       }
       for (std::uint32_t k = chunk->first; k < chunk->first + chunk->fields; ++k)
-        put_field(plan.yes_no[k].codes[yes_no_state(plan.yes_no[k], c, any)].ready);
+        put(plan.yes_no[k].codes[yes_no_state(plan.yes_no[k], c, any)].ready);
     }
   }
-  if (layout.separator != 0 && fields != 0) {
+  to = text_cursor{p, line, to.fields + fields};
+}
+
+// A row that writes text: the ready texts go straight into the pass's
+// buffer, and the record state that the row's own writers keep goes on
+// from them.
+void put_texts(run_state& run, const std::uint16_t* c, const text_layout& layout) {
+  const data_plan& plan = run.data.plan;
+  out_buffer& sink = run.data.sink;
+  text_cursor to{sink.room(plan.record_bytes), static_cast<std::size_t>(run.data.ib), 0};
+  if (layout.line_limit != 0) {
+    copy_texts<true>(plan, c, run.elmask, static_cast<std::size_t>(layout.line_limit), to);
+    run.data.ib = static_cast<int>(to.line);
+  } else {
+    copy_texts<false>(plan, c, run.elmask, 0, to);
+  }
+  if (layout.separator != 0 && to.fields != 0) {
     // The separator after the last axis field goes; the row's own writers
     // put one before any field that follows.
-    --p;
-    run.progmode->field_count += fields;
+    --to.p;
+    run.progmode->field_count += to.fields;
   }
-  if (layout.line_limit != 0) run.data.ib = static_cast<int>(line);
-  sink.commit(p);
+  sink.commit(to.p);
 }
 
 // A row that takes numbers: put_int or put_string for every axis field.

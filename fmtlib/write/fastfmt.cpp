@@ -1,6 +1,7 @@
 #include "write/fastfmt.h"
 
 #include <algorithm>
+#include <array>
 #include <bit>
 #include <charconv>
 #include <cmath>
@@ -32,41 +33,60 @@ char* pad(char* out, const char* text, std::size_t n, int width) {
   return out;
 }
 
-// 10 to the power n, n up to 19.
-constexpr std::uint64_t power_of_ten(int n) {
-  std::uint64_t p = 1;
-  while (n-- > 0) p *= 10;
+constexpr std::array<std::uint64_t, 20> powers_of_ten = [] {
+  std::array<std::uint64_t, 20> p{};
+  p[0] = 1;
+  for (std::size_t i = 1; i < p.size(); ++i) p[i] = p[i - 1] * 10;
   return p;
-}
+}();
 
 // The value times 10^decimals rounded to a whole number, half to even, as
 // printf rounds the exact binary value: false when that does not fit 64
-// bits. A double is m * 2^e with m below 2^53, so m * 10^decimals (decimals
-// up to 19) fits 128 bits and the shift by e is exact.
+// bits. A double is m * 2^e; without the trailing zero bits of m (a float
+// has at most 24 significant bits) m * 10^decimals mostly fits 64 bits, and
+// the shift by e is exact.
 bool scaled(double value, int decimals, std::uint64_t& n) {
   const auto bits = std::bit_cast<std::uint64_t>(value);
   const int biased = static_cast<int>(bits >> 52 & 0x7FF);
-  using u128 = unsigned __int128;
-  const std::uint64_t fraction = bits & ((std::uint64_t{1} << 52) - 1);
-  const u128 m = biased == 0 ? fraction : fraction | std::uint64_t{1} << 52;
-  const int e = biased == 0 ? -1074 : biased - 1075;
-  const u128 p = m * power_of_ten(decimals);
-  u128 q;
-  if (e >= 0) {
-    if (e > 10 || (p << e) >> e != p) return false;
-    q = p << e;
-  } else if (-e > 117) {
-    q = 0;  // p is below 2^117, under half of 2^-e
-  } else {
-    const int k = -e;
-    q = p >> k;
-    const u128 rest = p & ((u128{1} << k) - 1);
-    const u128 half = u128{1} << (k - 1);
-    if (rest > half || (rest == half && (q & 1) != 0)) ++q;
+  std::uint64_t m = bits & ((std::uint64_t{1} << 52) - 1);
+  if (biased != 0) m |= std::uint64_t{1} << 52;
+  int e = biased == 0 ? -1074 : biased - 1075;
+  if (m == 0) {
+    n = 0;
+    return true;
   }
-  if (q > UINT64_MAX) return false;
-  n = static_cast<std::uint64_t>(q);
+  const int zeros = std::countr_zero(m);
+  m >>= zeros;
+  e += zeros;
+  std::uint64_t p;
+  if (__builtin_mul_overflow(m, powers_of_ten[static_cast<std::size_t>(decimals)], &p))
+    return false;
+  if (e >= 0) {
+    if (e >= 64 || (p << e) >> e != p) return false;
+    n = p << e;
+    return true;
+  }
+  const int k = -e;
+  if (k >= 64) {
+    // Half of 2^k is at least 2^63: p rounds to 1 only when above it.
+    n = k == 64 && p > std::uint64_t{1} << 63 ? 1 : 0;
+    return true;
+  }
+  n = p >> k;
+  const std::uint64_t rest = p & ((std::uint64_t{1} << k) - 1);
+  const std::uint64_t half = std::uint64_t{1} << (k - 1);
+  if (rest > half || (rest == half && (n & 1) != 0)) ++n;
   return true;
+}
+
+// Blanks to |width| for a field of n bytes; blank_room bytes at out may be
+// written whatever the fill.
+constexpr std::size_t blank_room = 32;
+char* blanks(char* out, std::size_t n, int width) {
+  const std::size_t w = width < 0 ? 0u - static_cast<std::size_t>(width) : static_cast<std::size_t>(width);
+  const std::size_t fill = w > n ? w - n : 0;
+  std::memset(out, ' ', fill <= blank_room ? blank_room : fill);
+  return out + fill;
 }
 
 }  // namespace
@@ -83,35 +103,41 @@ char* fast_fixed(char* out, double value, int width, int decimals) {
     const int n = std::snprintf(out, fast_room, "%*.*f", width, decimals, value);
     return out + n;
   }
-  char digits[fast_room];
   std::uint64_t n = 0;
-  if (decimals > 19 || !scaled(value, decimals, n)) {
+  if (decimals < 0 || decimals > 19 || !scaled(value, decimals, n)) {
+    char digits[fast_room];
     const auto r =
         std::to_chars(digits, digits + sizeof digits, value, std::chars_format::fixed, decimals);
     return pad(out, digits, static_cast<std::size_t>(r.ptr - digits), width);
   }
   // The digits of n with the point before the last `decimals` of them, and
   // printf's sign, which a negative value keeps even when it rounds to 0.
-  char whole[24];
+  // Every piece is short: fixed-size copies are cheaper than exact ones, and
+  // the caller's fast_room bytes take them.
+  char whole[48];  // 20 digits at most, and room for the copies below
+  const char* end = std::to_chars(whole, whole + 20, n).ptr;
+  const auto count = static_cast<std::size_t>(end - whole);
   const auto d = static_cast<std::size_t>(decimals);
-  char* end = std::to_chars(whole, whole + sizeof whole, n).ptr;
-  auto count = static_cast<std::size_t>(end - whole);
-  char* p = digits;
-  if (std::signbit(value)) *p++ = '-';
-  if (count <= d) {
-    *p++ = '0';
-    if (d != 0) *p++ = '.';
-    std::memset(p, '0', d - count);
-    p += d - count;
+  const bool minus = std::signbit(value);
+  const std::size_t before = count > d ? count - d : 1;  // digits before the point
+  const std::size_t size = (minus ? 1 : 0) + before + (d != 0 ? 1 + d : 0);
+  if (width > 0) out = blanks(out, size, width);
+  if (minus) *out++ = '-';
+  if (count > d) {
+    std::memcpy(out, whole, 20);
   } else {
-    std::memcpy(p, whole, count - d);
-    p += count - d;
-    if (d != 0) *p++ = '.';
+    *out = '0';
   }
-  const std::size_t fraction = std::min(count, d);
-  std::memcpy(p, end - fraction, fraction);
-  p += fraction;
-  return pad(out, digits, static_cast<std::size_t>(p - digits), width);
+  out += before;
+  if (d != 0) {
+    *out++ = '.';
+    const std::size_t shown = std::min(count, d);
+    std::memset(out, '0', 20);
+    std::memcpy(out + (d - shown), end - shown, 20);
+    out += d;
+  }
+  if (width < 0) out = blanks(out, size, width);
+  return out;
 }
 
 char* fast_text(char* out, std::string_view text, int width) {

@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
+#include <string_view>
 
 namespace tx {
 
@@ -85,7 +86,10 @@ constexpr std::size_t blank_room = 32;
 char* blanks(char* out, std::size_t n, int width) {
   const std::size_t w = width < 0 ? 0u - static_cast<std::size_t>(width) : static_cast<std::size_t>(width);
   const std::size_t fill = w > n ? w - n : 0;
-  std::memset(out, ' ', fill <= blank_room ? blank_room : fill);
+  if (fill <= blank_room)
+    std::memset(out, ' ', blank_room);
+  else
+    std::memset(out, ' ', fill);
   return out + fill;
 }
 
@@ -138,6 +142,25 @@ char* fast_fixed(char* out, double value, int width, int decimals) {
   }
   if (width < 0) out = blanks(out, size, width);
   return out;
+}
+
+fixed_shape shape_of_f(double value) {
+  std::uint64_t n = 0;
+  if (std::isfinite(value) && scaled(value, 6, n)) {
+    // The sign and the digits of the whole part, then the point and six
+    // decimals.
+    std::size_t point = std::signbit(value) ? 2 : 1;
+    for (std::uint64_t whole = n / 1000000; whole >= 10; whole /= 10) ++point;
+    return fixed_shape{point, point + 7, n % 1000000 != 0};
+  }
+  char buffer[fast_room];
+  const std::string_view text(buffer,
+                              static_cast<std::size_t>(fast_fixed(buffer, value, 0, 6) - buffer));
+  std::size_t point = text.find('.');
+  if (point == std::string_view::npos) point = text.size();
+  const bool fraction =
+      point < text.size() && text.find_first_not_of('0', point + 1) != std::string_view::npos;
+  return fixed_shape{point, text.size(), fraction};
 }
 
 char* fast_text(char* out, std::string_view text, int width) {

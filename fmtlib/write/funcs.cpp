@@ -187,16 +187,11 @@ void out_r(run_state& run, std::FILE* stream) { put_bytes(run, stream, "\n"); }
 
 void calc_f(run_state& run, std::FILE*, float value, int index) {
   size_detail& d = run.sizedetails[static_cast<std::size_t>(index)];
-  // The "%f" text of the value.
-  char buffer[fast_room];
-  const std::string_view text(buffer, static_cast<std::size_t>(
-                                          fast_fixed(buffer, static_cast<double>(value), 0, 6) -
-                                          buffer));
-  // An infinity or a NaN has no point and counts as whole.
-  std::size_t point = text.find('.');
-  if (point == std::string_view::npos) point = text.size();
-  const bool fraction =
-      point < text.size() && text.find_first_not_of('0', point + 1) != std::string_view::npos;
+  // The shape of the "%f" text of the value. An infinity or a NaN has no
+  // point and counts as whole.
+  const fixed_shape text = shape_of_f(static_cast<double>(value));
+  const std::size_t point = text.point;
+  const bool fraction = text.fraction;
 
   if (d.kind == size_none || d.kind == size_whole) d.kind = fraction ? size_real : size_whole;
   // A field that has held the missing text keeps kind 3 but still learns its
@@ -204,7 +199,7 @@ void calc_f(run_state& run, std::FILE*, float value, int index) {
   // does not change how the values are written.
   const bool measure_real = d.kind == size_real || (d.kind == size_text && fraction);
   if (measure_real) {
-    const auto n = static_cast<std::int32_t>(text.size() - point);
+    const auto n = static_cast<std::int32_t>(text.size - point);
     if (run.pflg != 0)
       d.decimals = run.pflg;
     else if (n > d.decimals)
@@ -214,7 +209,7 @@ void calc_f(run_state& run, std::FILE*, float value, int index) {
   if (d.decimals == 0)
     raise_width(d, point);
   else if (measure_real)
-    raise_width(d, text.size() + 1);
+    raise_width(d, text.size + 1);
   else
     raise_width(d, point + 2);
 

@@ -65,11 +65,13 @@ inline constexpr text_layout fixed_layout{0, 0};
 inline constexpr text_layout spss_layout{0, spss_line_limit};  // every field brings its blank
 inline constexpr text_layout csv_layout{'\t', 0};
 
-inline constexpr std::array<output_routines, 5> outputroutines{
-    {{0, out_f, out_i, out_s, out_r, &fixed_layout},
-     {1, calc_f, calc_i, calc_s, nullptr},
-     {2, spss_out_f, spss_out_i, spss_out_s, spss_out_r, &spss_layout},
-     {3, outcsv_f, outcsv_i, outcsv_s, outcsv_r, &csv_layout},
-     {0, nullptr, nullptr, nullptr, nullptr}}};
+// clang-format off
+inline constexpr std::array<output_routines, 5> outputroutines{{
+    {0, out_f, out_i, out_s, out_r, &fixed_layout},
+    {1, calc_f, calc_i, calc_s, nullptr},
+    {2, spss_out_f, spss_out_i, spss_out_s, spss_out_r, &spss_layout},
+    {3, outcsv_f, outcsv_i, outcsv_s, outcsv_r, &csv_layout},
+    {0, nullptr, nullptr, nullptr, nullptr}}};
+// clang-format on
 
 }  // namespace tx

@@ -54,13 +54,17 @@ jobs=(
 big_form=xml
 big_job=bench
 
-# form  program  metadata file  data file
+# form  program  output files (the metadata file, then the data file if any)
 forms=(
   "xml tx2xml survey.xml survey.asc"
   "classic tx2ts survey.sss survey.asc"
   "spss tx2spss commands.xsp data.xsp"
   "csv tx2csv survey.txt survey.csv"
+  "sav tx2sav survey.sav"
 )
+# Forms whose target is another form's time instead of the floor: the
+# system file must not be slower than the SPSS syntax form.
+declare -A no_slower_than=([sav]=spss)
 
 for tool in "$build/txjob" "$build/tx2fmt"; do
   [ -x "$tool" ] || { echo "bench: $tool is missing; run make bench" >&2; exit 1; }
@@ -162,17 +166,22 @@ bench_size() {
     read -r form program meta data <<<"$spec"
     mkdir -p "$out/$form"
     convert_once "$dir" "$program" "$out/$form"
-    if [ "$run_status" -eq 0 ] && ! [ -f "$out/$form/$meta" -a -f "$out/$form/$data" ]; then
-      echo "the program did not write $meta and $data" >>"$out/$form/.stderr"
-      run_status=99
-    fi
+    for file in $meta $data; do
+      if [ "$run_status" -eq 0 ] && ! [ -f "$out/$form/$file" ]; then
+        echo "the program did not write $file" >>"$out/$form/.stderr"
+        run_status=99
+      fi
+    done
     status_of[$form]=$run_status
     if [ "$run_status" -ne 0 ]; then
       echo "bench: $form failed at $cases cases (status $run_status): $(tail -c 300 "$out/$form/.stderr")" >&2
       failures=$((failures + 1))
       out_bytes[$form]=0
     else
-      out_bytes[$form]=$(($(file_bytes "$out/$form/$meta") + $(file_bytes "$out/$form/$data")))
+      out_bytes[$form]=0
+      for file in $meta $data; do
+        out_bytes[$form]=$((out_bytes[$form] + $(file_bytes "$out/$form/$file")))
+      done
     fi
   done
   local fields
@@ -234,7 +243,9 @@ fwrite_beside() {
     ours=$(calc '%.6g' "${fields_of[$job,$cases]} / ${seconds_of[$job,$form,$cases]}")
     ratio=$(calc '%.2f' "$ours / $fw_rate")
     printf '%-8s %-7s %12.3g %12.3g %7s\n' "$form" "$job" "$ours" "$fw_rate" "$ratio"
-    above 1 "$ratio" && missed+=("$form $job: $ours fields/s below fwrite's $fw_rate")
+    if [ -z "${no_slower_than[$form]:-}" ] && above 1 "$ratio"; then
+      missed+=("$form $job: $ours fields/s below fwrite's $fw_rate")
+    fi
   done
   return 0
 }
@@ -279,6 +290,12 @@ check_targets() {
       read -r form _ <<<"$spec"
       key="$job,$form,$first"
       [ -n "${ratio_of[$key]:-}" ] || { missed+=("$form $job: no figures"); continue; }
+      if [ -n "${no_slower_than[$form]:-}" ]; then
+        local other="$job,${no_slower_than[$form]},$first"
+        above "${seconds_of[$key]}" "${seconds_of[$other]:-0}" &&
+          missed+=("$form $job: ${seconds_of[$key]} s, slower than ${no_slower_than[$form]} (${seconds_of[$other]:-?} s)")
+        continue
+      fi
       above "${ratio_of[$key]}" "$max_ratio" &&
         missed+=("$form $job: ratio ${ratio_of[$key]} to the floor > $max_ratio")
     done

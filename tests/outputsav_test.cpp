@@ -90,6 +90,7 @@ TEST(Outputsav, RealReadersAgreeWithTheSyntaxForm) {
       // Codes from the element texts, names removed from labels, two decimals.
       {cases + "sav-mended/job.json", "k;S;f=8.2", 3, nullptr, nullptr},
       {cases + "sav-nocases/job.json", "", 1, "Colours,q2,age", ""},
+      {cases + "sav-wide-codes/job.json", "c", 1, nullptr, ""},  // codes beyond one byte
       {std::string(TX_SOURCE_DIR) + "/examples/demo/job.json", "", 5, nullptr,
        "$Magazinesread=Magazinesread_1 Magazinesread_2 Magazinesread_3 Magazinesread_4 "
        "Magazinesread_5 Magazinesread_6 Magazinesread_7 Magazinesread_8 Magazinesread_9 "

@@ -180,8 +180,10 @@ void out_buffer::flush() {
 }
 
 void out_buffer::make_room(std::size_t n) {
-  flush();
-  if (bytes.size() < n || bytes.size() < out_buffer_size) bytes.resize(std::max(n, out_buffer_size));
+  // Without a stream the bytes stay and the buffer grows.
+  if (stream != nullptr) flush();
+  const std::size_t want = std::max(used + n, out_buffer_size);
+  if (bytes.size() < want) bytes.resize(want);
 }
 
 void read_record(std::FILE* f, std::span<std::uint8_t> rec, const char* name, const char* what) {

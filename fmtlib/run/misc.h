@@ -74,7 +74,7 @@ inline constexpr int interrupt_signals[] = {SIGINT, SIGTERM, SIGHUP};
 // in the stream's error indicator, which close_output checks.
 inline constexpr std::size_t out_buffer_size = 256 * 1024;
 struct out_buffer {
-  std::FILE* stream = nullptr;  // null: nothing is buffered
+  std::FILE* stream = nullptr;  // null: the bytes stay until their owner takes them
   std::vector<char> bytes;
   std::size_t used = 0;
 

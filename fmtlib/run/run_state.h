@@ -229,7 +229,6 @@ struct sav_state {
   std::unique_ptr<readstat_writer_s, writer_free> writer;
   file_ptr file;             // "survey.sav"
   std::size_t nvars = 0;     // fields of a case
-  std::size_t field = 0;     // next field of the current case
   bool holding = true;       // ReadStat's bytes are held until the dictionary is complete
   std::string held;          // its bytes
   std::string mrsets;        // the multiple response sets, "$name=D..." lines without member names

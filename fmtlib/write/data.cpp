@@ -369,34 +369,10 @@ void put_texts(run_state& run, const std::uint16_t* c, const text_layout& layout
   sink.commit(to.p);
 }
 
-// A row that takes numbers: put_int or put_string for every axis field.
-void put_numbers(run_state& run, const std::uint16_t* c, const output_routines& row) {
-  const data_plan& plan = run.data.plan;
-  std::FILE* out = run.data.fp_data.get();
-  auto put = [&](const field_code& f) {
-    if (f.kind == code_value)
-      row.put_int(run, out, f.value, f.index);
-    else if (f.kind == code_missing)
-      row.put_string(run, out, plan.missing, f.index);
-  };
-  for (const axis_step& a : plan.axes) {
-    if (!a.multi) {
-      put(single_code(plan, a, c, run.elmask));
-      continue;
-    }
-    const bool any = any_data_bit(a, c, run.elmask);
-    for (std::uint32_t k = a.first; k < a.first + a.fields; ++k)
-      put(plan.yes_no[k].codes[yes_no_state(plan.yes_no[k], c, any)]);
-  }
-}
-
 }  // namespace
 
 void put_axes_data(run_state& run, const std::uint16_t* c, const output_routines& row) {
-  if (row.layout != nullptr)
-    put_texts(run, c, *row.layout);
-  else
-    put_numbers(run, c, row);
+  put_texts(run, c, *row.layout);
 }
 
 void create_data(run_state& run, const char* name, const output_routines& row, int mode) {

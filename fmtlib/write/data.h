@@ -18,9 +18,9 @@ inline constexpr int data_write = 0;
 inline constexpr int data_measure = 1;
 
 // A writing pass (mode 0) first makes run.data.plan from the axes, their
-// variables and the row: for a row with a text_layout the ready text of
-// every code, else the numbers the row is handed. name null: no data file
-// (the system file's rows hand their values to its own writer).
+// variables and the row: the ready text of every code as the row writes it.
+// name null: no data file (the system file's row leaves its bytes to its
+// own writer).
 void create_data(run_state& run, const char* name, const output_routines& row, int mode);
 // The axis fields of one case with mask words c, from the pass's plan.
 void put_axes_data(run_state& run, const std::uint16_t* c, const output_routines& row);

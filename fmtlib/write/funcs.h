@@ -29,9 +29,8 @@ struct output_routines {
   void (*put_int)(run_state&, std::FILE*, std::int32_t value, int index);
   void (*put_string)(run_state&, std::FILE*, std::string_view text, int index);
   void (*end_record)(run_state&, std::FILE*);  // null: nothing ends a record
-  // Null: the row writes no text of its own for the axis fields and is
-  // handed every axis field's number or missing text through put_int and
-  // put_string.
+  // How the row's texts join up in a record; null for the measuring row,
+  // which writes nothing.
   const text_layout* layout = nullptr;
 };
 
@@ -50,8 +49,9 @@ void outcsv_f(run_state&, std::FILE*, float, int);
 void outcsv_i(run_state&, std::FILE*, std::int32_t, int);
 void outcsv_s(run_state&, std::FILE*, std::string_view, int);
 void outcsv_r(run_state&, std::FILE*);
-// Row 4, the SPSS system file: defined with its writer (outputsav), they hand
-// every value to ReadStat as a number; the missing text is system-missing.
+// Row 4, the SPSS system file: defined with its writer (outputsav), they
+// put each field's bytecode into the pass's buffer; the missing text is
+// system-missing.
 void sav_out_f(run_state&, std::FILE*, float, int);
 void sav_out_i(run_state&, std::FILE*, std::int32_t, int);
 void sav_out_s(run_state&, std::FILE*, std::string_view, int);
@@ -70,6 +70,7 @@ enum routines_row { row_fixed = 0, row_measure = 1, row_spss = 2, row_csv = 3, r
 inline constexpr text_layout fixed_layout{0, 0};
 inline constexpr text_layout spss_layout{0, spss_line_limit};  // every field brings its blank
 inline constexpr text_layout csv_layout{'\t', 0};
+inline constexpr text_layout sav_layout{0, 0};  // a field's bytecode, nothing between
 
 // clang-format off
 inline constexpr std::array<output_routines, 6> outputroutines{{
@@ -77,7 +78,7 @@ inline constexpr std::array<output_routines, 6> outputroutines{{
     {1, calc_f, calc_i, calc_s, nullptr},
     {2, spss_out_f, spss_out_i, spss_out_s, spss_out_r, &spss_layout},
     {3, outcsv_f, outcsv_i, outcsv_s, outcsv_r, &csv_layout},
-    {4, sav_out_f, sav_out_i, sav_out_s, sav_out_r},  // numbers: no ready texts
+    {4, sav_out_f, sav_out_i, sav_out_s, sav_out_r, &sav_layout},
     {0, nullptr, nullptr, nullptr, nullptr}}};
 // clang-format on
 

@@ -43,8 +43,8 @@ constexpr int max_format_width = 40;
 constexpr int max_format_decimals = 16;
 // Bytecode of the cases: 1 to 251 stand for a whole number code - bias.
 constexpr double compression_bias = 100;
-constexpr std::uint8_t code_raw = 253;
-constexpr std::uint8_t code_missing = 255;
+constexpr std::uint8_t raw_code = 253;
+constexpr std::uint8_t sysmis_code = 255;
 
 bool has_text(const char* text) { return text != nullptr && *text != '\0'; }
 bool is_letter(char c) { return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z'); }
@@ -220,13 +220,11 @@ void release_dictionary(run_state& run) {
 // codes, each followed by the 8-byte values its code 253 stands for. Code
 // 1 to 251 is the whole number code - 100 (the bias in the file header), 255
 // system-missing, 0 nothing (it fills the last block).
-
-
-// Room for one more value: its code's block and its 8 bytes.
-char* room(sav_state& s) {
-  if (s.cases.size() - s.used < 16) s.cases.resize(std::max(2 * s.cases.size(), out_buffer_size));
-  return s.cases.data();
-}
+//
+// The row's field writers put each field into the pass's buffer in the form
+// of a case: its code, and after code 253 the 8 bytes of its value. The data
+// writer copies these bytes as the ready texts of the axis fields; sav_out_r
+// moves each whole case from there into the bytecode.
 
 void put_code(sav_state& s, char* bytes, std::uint8_t code) {
   if (s.codes == 8) {
@@ -238,32 +236,63 @@ void put_code(sav_state& s, char* bytes, std::uint8_t code) {
   bytes[s.command + static_cast<std::size_t>(s.codes++)] = static_cast<char>(code);
 }
 
-void count_field(run_state& run) {
-  sav_state& s = run.sav;
-  if (s.field++ >= s.nvars)
-    stop_run(1, format_text("ERROR: cannot write \"%s\": a case has more than %zu fields\n",
-                            run.progmode->meta_file, s.nvars));
+// Appends one case in the form of a case to the bytecode and returns its
+// number of fields. A run of one-byte codes goes in with one copy while the
+// open block holds no 8-byte value, since blocks without values lie end to
+// end; a code 253, and codes while values wait after the open block, go one
+// at a time.
+std::size_t add_case(sav_state& s, const char* p, const char* end) {
+  const auto n_bytes = static_cast<std::size_t>(end - p);
+  // The bytes of the case, and the codes of one block not yet filled.
+  if (s.cases.size() - s.used < n_bytes + 16)
+    s.cases.resize(std::max({2 * s.cases.size(), s.used + n_bytes + 16, out_buffer_size}));
+  char* bytes = s.cases.data();
+  std::size_t fields = 0;
+  while (p != end) {
+    const bool open = s.codes != 8;
+    if (static_cast<std::uint8_t>(*p) != raw_code && (!open || s.used == s.command + 8)) {
+      const void* raw = std::memchr(p, raw_code, static_cast<std::size_t>(end - p));
+      const char* run_end = raw != nullptr ? static_cast<const char*>(raw) : end;
+      const auto n = static_cast<std::size_t>(run_end - p);
+      const std::size_t base = open ? s.command : s.used;
+      const std::size_t total = (open ? static_cast<std::size_t>(s.codes) : 0) + n;
+      std::memcpy(bytes + base + total - n, p, n);
+      s.command = base + 8 * ((total - 1) / 8);  // the last block the run reaches
+      s.codes = static_cast<int>(total - (s.command - base));
+      std::memset(bytes + base + total, 0, 8 - static_cast<std::size_t>(s.codes));
+      s.used = s.command + 8;
+      fields += n;
+      p = run_end;
+      continue;
+    }
+    const auto code = static_cast<std::uint8_t>(*p++);
+    put_code(s, bytes, code);
+    if (code == raw_code) {
+      std::memcpy(bytes + s.used, p, 8);  // the machine's byte order, as the header says
+      s.used += 8;
+      p += 8;
+    }
+    ++fields;
+  }
+  return fields;
 }
 
-void put_missing(run_state& run) {
-  count_field(run);
-  put_code(run.sav, room(run.sav), code_missing);
+// One field in the form of a case.
+void put_case_code(run_state& run, std::uint8_t code) {
+  char* p = run.data.sink.room(1);
+  *p = static_cast<char>(code);
+  run.data.sink.commit(p + 1);
 }
 
-void put_raw(sav_state& s, char* bytes, double v) {
-  put_code(s, bytes, code_raw);
-  std::memcpy(bytes + s.used, &v, sizeof v);  // the machine's byte order, as the header says
-  s.used += sizeof v;
-}
-
-void put_number(run_state& run, double v) {
-  count_field(run);
-  sav_state& s = run.sav;
-  char* bytes = room(s);
-  if (v >= 1 - compression_bias && v <= 251 - compression_bias && v == std::trunc(v))
-    put_code(s, bytes, static_cast<std::uint8_t>(v + compression_bias));
-  else
-    put_raw(s, bytes, v);
+void put_case_number(run_state& run, double v) {
+  if (v < 1 - compression_bias || v > 251 - compression_bias || v != std::trunc(v)) {
+    char* p = run.data.sink.room(1 + sizeof v);
+    *p = static_cast<char>(raw_code);
+    std::memcpy(p + 1, &v, sizeof v);
+    run.data.sink.commit(p + 1 + sizeof v);
+    return;
+  }
+  put_case_code(run, static_cast<std::uint8_t>(v + compression_bias));
 }
 
 // Writes the compressed cases up to the open block (all of them at the end).
@@ -501,35 +530,33 @@ void outputsav(run_state& run, const char* meta_file, const char*) {
   close_output(s.file, meta_file);
 }
 
-// Row 4: every field is a number of the current case.
+// Row 4: every field in the form of a case, into the pass's buffer.
 
 void sav_out_f(run_state& run, std::FILE*, float value, int) {
   const double v = spss_number(run, value);
   if (std::isnan(v))
-    put_missing(run);
+    put_case_code(run, sysmis_code);
   else
-    put_number(run, v);
+    put_case_number(run, v);
 }
 
 void sav_out_i(run_state& run, std::FILE*, std::int32_t value, int) {
-  count_field(run);
-  sav_state& s = run.sav;
-  char* bytes = room(s);
-  constexpr auto bias = static_cast<std::int32_t>(compression_bias);
-  if (value >= 1 - bias && value <= 251 - bias)
-    put_code(s, bytes, static_cast<std::uint8_t>(value + bias));
-  else
-    put_raw(s, bytes, value);
+  put_case_number(run, value);
 }
 
-void sav_out_s(run_state& run, std::FILE*, std::string_view, int) { put_missing(run); }
+void sav_out_s(run_state& run, std::FILE*, std::string_view, int) {
+  put_case_code(run, sysmis_code);
+}
 
 void sav_out_r(run_state& run, std::FILE*) {
+  out_buffer& sink = run.data.sink;
+  if (sink.used == 0) return;  // the data writer taking a ready text: no case
   sav_state& s = run.sav;
-  if (s.field != s.nvars)
+  const std::size_t fields = add_case(s, sink.bytes.data(), sink.bytes.data() + sink.used);
+  sink.used = 0;
+  if (fields != s.nvars)
     stop_run(1, format_text("ERROR: cannot write \"%s\": a case has %zu of %zu fields\n",
-                            run.progmode->meta_file, s.field, s.nvars));
-  s.field = 0;
+                            run.progmode->meta_file, fields, s.nvars));
   if (s.used >= out_buffer_size / 2) write_cases(run, false);
 }
 

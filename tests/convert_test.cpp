@@ -45,7 +45,7 @@ TEST(Convert, TwoConversionsInOneProcessGiveTheSameBytes) {
                {"tx2csv", {"survey.txt", "survey.csv"}}};
   // A grid (named by a per-run counter), name clashes (the unique-name
   // counter), yes/no groups, incs and weights.
-  for (const char* job : {"small.json", "names.json", "spss.json"}) {
+  for (const char* job : {"grid.json", "names.json", "spss.json"}) {
     testkit::temp_dir dir;
     const std::string json = std::string(TX_SOURCE_DIR) + "/tests/cases/jobs/" + job;
     ASSERT_EQ(0, testkit::run_program(TXJOB_BINARY, {json, dir.path}, dir.path).status) << job;

@@ -30,12 +30,12 @@ constexpr form forms[] = {{"tx2xml", "survey.xml", "survey.asc"},
 
 using job_bytes = std::map<std::string, std::string>;
 
-// Every kind of record: the job of tests/cases/jobs/small.json (a title, a
+// Every kind of record: the job of tests/cases/jobs/grid.json (a title, a
 // no-data element, a multi-coded axis, a grid, an axis not in the cases,
 // incs with a missing value, a weight, descriptions).
 job_bytes written_job() {
   testkit::temp_dir dir;
-  const std::string json = std::string(TX_SOURCE_DIR) + "/tests/cases/jobs/small.json";
+  const std::string json = std::string(TX_SOURCE_DIR) + "/tests/cases/jobs/grid.json";
   EXPECT_EQ(0, testkit::run_program(TXJOB_BINARY, {json, dir.path}, dir.path).status);
   job_bytes files;
   for (const auto& entry : fs::directory_iterator(dir.path))

@@ -102,13 +102,25 @@ testing::AssertionResult reader_accepts(const std::vector<std::string>& words) {
   return testing::AssertionSuccess();
 }
 
-// Every regular file of dir by name (symbolic links to regular files too).
-std::map<std::string, std::string> files_in(const fs::path& dir) {
+// Every regular file of dir by name (symbolic links to regular files too),
+// but those named in `leave_out`.
+std::map<std::string, std::string> files_in(const fs::path& dir,
+                                            const std::set<std::string>& leave_out = {}) {
   std::map<std::string, std::string> files;
   std::error_code ec;
-  for (const auto& e : fs::directory_iterator(dir, ec))
-    if (e.is_regular_file()) files[e.path().filename().string()] = testkit::read_file(e.path());
+  for (const auto& e : fs::directory_iterator(dir, ec)) {
+    const std::string name = e.path().filename().string();
+    if (e.is_regular_file() && leave_out.count(name) == 0)
+      files[name] = testkit::read_file(e.path());
+  }
   return files;
+}
+
+// The scratch directory's name, different on every run, as "$WORK".
+std::string with_work_named(std::string text, const std::string& work) {
+  for (std::size_t at; (at = text.find(work)) != std::string::npos;)
+    text.replace(at, work.size(), "$WORK");
+  return text;
 }
 
 void compare_or_update(const fs::path& expected, const std::map<std::string, std::string>& actual,
@@ -146,8 +158,8 @@ void run_case(const fs::path& dir) {
   std::vector<std::string> command;
   testkit::env_list env = {{"TXPERM", out},
                            {"SOURCE_DATE_EPOCH", std::to_string(testkit::pinned_time)}};
-  std::string cwd = job;
-  std::vector<std::vector<std::string>> checks;
+  std::string cwd = job, outputs = out;
+  std::vector<std::vector<std::string>> checks, afters;
   auto build = [&](const std::vector<std::string>& args) {
     const testkit::result r = testkit::run_program(TXJOB_BINARY, args, work.path);
     ASSERT_EQ(0, r.status) << name << ": txjob " << args[0] << ":\n" << r.err;
@@ -163,7 +175,7 @@ void run_case(const fs::path& dir) {
     for (const std::string& word : s.words) w.push_back(expand(word, dirs));
     auto job_file = [&](std::size_t i) { return job + "/" + w.at(i); };
     if (s.verb == "job") {
-      build({(dir / w.at(0)).string(), job});
+      build({(dir / w.at(0)).string(), w.size() > 1 ? w[1] : job});
     } else if (s.verb == "synthetic") {
       build({"--synthetic", w.at(0), job});
     } else if (s.verb == "run") {
@@ -175,6 +187,8 @@ void run_case(const fs::path& dir) {
       if (eq != std::string::npos) env.emplace_back(var, w.at(0).substr(eq + 1));
     } else if (s.verb == "cwd") {
       cwd = w.at(0);
+    } else if (s.verb == "outputs") {
+      outputs = w.at(0);
     } else if (s.verb == "cut") {
       tx::job::truncate_file(job_file(0), std::stoul(w.at(1)));
     } else if (s.verb == "set") {
@@ -190,20 +204,33 @@ void run_case(const fs::path& dir) {
       fs::create_symlink(w.at(1), w.at(0));
     } else if (s.verb == "check") {
       checks.push_back(w);
+    } else if (s.verb == "after") {
+      afters.push_back(w);
     } else {
       FAIL() << at << ": unknown step \"" << s.verb << "\"";
     }
   }
   ASSERT_FALSE(command.empty()) << name << ": the case has no run line";
 
+  // Files that are there before the run (the job's own, when the outputs go
+  // to the job directory) are no outputs.
+  std::set<std::string> before;
+  for (const auto& [file, bytes] : files_in(outputs)) before.insert(file);
   const std::string program = command.front();
   command.erase(command.begin());
   const testkit::result r = testkit::run_program(program, command, cwd, env);
-  std::map<std::string, std::string> process = {
-      {"status", std::to_string(r.status) + "\n"}, {"stdout", r.out}, {"stderr", r.err}};
+  std::map<std::string, std::string> process = {{"status", std::to_string(r.status) + "\n"},
+                                                {"stdout", with_work_named(r.out, work.path)},
+                                                {"stderr", with_work_named(r.err, work.path)}};
   compare_or_update(dir / "expected", process, name);
-  compare_or_update(dir / "expected/out", files_in(out), name + " (outputs)");
+  compare_or_update(dir / "expected/out", files_in(outputs, outputs == out ? std::set<std::string>{} : before),
+                    name + " (outputs)");
   for (const auto& c : checks) EXPECT_TRUE(reader_accepts(c)) << name;
+  for (const auto& a : afters) {
+    std::string command_line;
+    for (const std::string& word : a) command_line += "'" + word + "' ";
+    EXPECT_EQ(0, std::system(command_line.c_str())) << name << ": after " << command_line;
+  }
 }
 
 TEST(Cases, EveryCaseMatchesItsExpectedFiles) {

@@ -81,8 +81,10 @@ void read_case_layout(run_state& run, case_reader& r) {
     stop_damaged(r.name, "its case records hold " + num(l.nwords_a) +
                              " mask words but the axes need " + num(need));
   // The masks of a run have nwords_a words; more words than the axes use are
-  // only allowed when the file holds at least one mask part of that size.
-  if (l.nwords_a > need && 2LL * l.nwords_a > bytes_left(r.f))
+  // only allowed when the file holds at least one mask part of that size. A
+  // file that ends right after the sizes holds no case, whatever the sizes.
+  const long left = bytes_left(r.f);
+  if (l.nwords_a > need && left > 0 && 2LL * l.nwords_a > left)
     stop_damaged(r.name,
                  "its case records of " + num(l.nwords_a) + " mask words are longer than the file");
   if (l.nwords_t == 0 && l.nwords_a == 0 && l.nfloats == 0) {

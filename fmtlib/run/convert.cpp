@@ -1,6 +1,9 @@
 #include "run/convert.h"
 
+#include <unistd.h>
+
 #include <cctype>
+#include <cerrno>
 #include <cstring>
 
 #include "model/statvars.h"
@@ -85,6 +88,15 @@ void settle_missing_text(run_state& run) {
   }
 }
 
+// The first word of the command line that is no option names the job's
+// directory: the run goes on as if it had been started there (axis files,
+// relative TXTEMP and TXPERM, the outputs).
+void enter_job_directory(const char* directory) {
+  if (directory == nullptr || chdir(directory) == 0) return;
+  stop_run(1, format_text("ERROR: cannot enter the job directory \"%s\": %s\n", directory,
+                          std::strerror(errno)));
+}
+
 void read_job(run_state& run) {
   init(run);
   get_title(run);
@@ -112,7 +124,7 @@ void convert(run_state& run, int argc, char** argv, bool quiet) {
   get_options(run, 1, no_words);
   run.options.has_missing = false;  // only -m on the command line sets the missing text
   run.options.missing.clear();
-  argcrack(run, argc, argv, run.program_name.c_str());
+  enter_job_directory(argcrack(run, argc, argv, run.program_name.c_str()));
   settle_missing_text(run);
 
   driver_row& row = *run.progmode;

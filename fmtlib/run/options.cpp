@@ -114,11 +114,14 @@ struct word_reader {
   const char* take() { return next < argc ? argv[next++] : nullptr; }
 };
 
-// The argument of an option: the next whole word; its absence ends the run
-// with status 0.
+// A command-line error: the message, then exit status 2, the usual status
+// of a usage error (1 stays "the conversion failed").
+[[noreturn]] void usage_error(const std::string& message) { stop_run(2, message); }
+
+// The argument of an option: the next whole word.
 const char* option_argument(word_reader& words, const std::string& missing_message) {
   const char* word = words.take();
-  if (word == nullptr) stop_run(0, missing_message);
+  if (word == nullptr) usage_error(missing_message);
   return word;
 }
 
@@ -130,12 +133,12 @@ void select_format(run_state& run, const char* word) {
       return;
     }
   }
-  stop_run(0, "unrecognised output format after -f\n");
+  usage_error("unrecognised output format after -f\n");
 }
 
 void set_precision(run_state& run, const char* word) {
   if (*alldig(word) != '\0')
-    stop_run(0, std::string("precision argument \"") + word + "\" after -p is not numeric\n");
+    usage_error(std::string("precision argument \"") + word + "\" after -p is not numeric\n");
   // Digits only; the value is capped while reading so that a long word
   // cannot overflow, and anything above 10 means "work it out" (0).
   int n = 0;

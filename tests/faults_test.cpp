@@ -47,6 +47,8 @@ void put_job(const job_bytes& files, const std::string& dir) {
   for (const auto& [name, bytes] : files) testkit::write_file(dir + "/" + name, bytes);
 }
 
+// A failed run leaves nothing in its output directory: no output, no
+// temporary file.
 void expect_clean_end(const testkit::result& r, const std::string& what) {
   if (r.status == 0) {
     EXPECT_THAT(r.out, HasSubstr("Produced files")) << what;
@@ -55,6 +57,7 @@ void expect_clean_end(const testkit::result& r, const std::string& what) {
   EXPECT_EQ(1, r.status) << what << "\n" << r.err;
   EXPECT_THAT(r.err, Not(testing::IsEmpty())) << what;
   EXPECT_THAT(r.out, Not(HasSubstr("Produced files"))) << what << "\n" << r.err;
+  EXPECT_TRUE(fs::is_empty(r.dir)) << what << ": something was left in the output directory";
 }
 
 // The job with one file replaced, converted into every form.
@@ -63,8 +66,11 @@ void expect_clean_ends(const job_bytes& full, const std::string& name, const std
   testkit::temp_dir dir;
   put_job(full, dir.path);
   testkit::write_file(dir / name, bytes);
-  for (const form& f : forms)
-    expect_clean_end(testkit::convert(dir.path, {f.argv0}), f.argv0 + (": " + name + what));
+  for (const form& f : forms) {
+    fs::create_directory(dir / f.argv0);
+    expect_clean_end(testkit::convert(dir.path, {f.argv0}, {{"TXPERM", f.argv0}}),
+                     f.argv0 + (": " + name + what));
+  }
 }
 
 // Cuts at the start, inside the header, just after it, inside the counts and
@@ -126,6 +132,8 @@ TEST(Faults, OutputsThatCannotBeWrittenStop) {
                                         HasSubstr(perm[0] == 'f' ? output : f.data_file)))
           << what;
       EXPECT_THAT(r.out, Not(HasSubstr("Produced files"))) << what;
+      if (perm[0] == 'f')  // the link alone is left
+        EXPECT_EQ(1, std::distance(fs::directory_iterator(dir / perm), {})) << what;
     }
   }
 }

@@ -1,6 +1,7 @@
 // tx2fmt: converts one Tabulex job into Triple-S XML, Triple-S classic, SPSS
 // syntax or tab-separated CSV, chosen by the name the program is started under.
 #include <cerrno>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <ctime>
@@ -21,11 +22,25 @@ std::time_t run_time() {
   }
   return std::time(nullptr);
 }
+
+// The run whose staged outputs an interrupt removes before the program ends
+// by the signal, as it would have without a handler.
+const tx::staged_outputs* interrupted_outputs = nullptr;
+
+extern "C" void remove_outputs_and_end(int sig) {
+  if (interrupted_outputs != nullptr) tx::remove_staged(*interrupted_outputs);
+  std::signal(sig, SIG_DFL);
+  std::raise(sig);
+}
 }  // namespace
 
 int main(int argc, char** argv) {
   tx::run_state run;
   run.now = run_time();
+  interrupted_outputs = &run.outputs;
+  // A signal the caller has us ignore (nohup, a background job) stays ignored.
+  for (const int sig : tx::interrupt_signals)
+    if (std::signal(sig, remove_outputs_and_end) == SIG_IGN) std::signal(sig, SIG_IGN);
   try {
     tx::convert(run, argc, argv, /*quiet=*/false);
   } catch (const tx::run_stopped& stop) {

@@ -105,13 +105,18 @@ std::FILE* foniopen(const char* name, const char* mode) {
   return std::fopen(name[0] == '/' ? name : path.c_str(), mode);
 }
 
+bool foutname(const char* name, std::string& out) {
+  std::string path;
+  if (!main_path(name, path)) return false;
+  // The "." test looks at the whole name, directory parts included.
+  out = name[0] == '/' ? std::string(name) : path;
+  if (!loc.suffix.empty() && std::strchr(name, '.') == nullptr) out += "." + loc.suffix;
+  return true;
+}
+
 std::FILE* foutopen(const char* name, const char* mode) {
   std::string path;
-  if (!main_path(name, path)) return nullptr;
-  // The "." test looks at the whole name, directory parts included.
-  std::string full = name[0] == '/' ? std::string(name) : path;
-  if (!loc.suffix.empty() && std::strchr(name, '.') == nullptr) full += "." + loc.suffix;
-  return std::fopen(full.c_str(), mode);
+  return foutname(name, path) ? std::fopen(path.c_str(), mode) : nullptr;
 }
 
 int prmopen(const char* name, int flags) {

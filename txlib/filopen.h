@@ -40,6 +40,8 @@ int tmpdirname(std::string& out);                   // always 1
 std::FILE* finpopen(const char* name, const char* mode);
 std::FILE* foniopen(const char* name, const char* mode);
 std::FILE* foutopen(const char* name, const char* mode);  // adds "." TXSUFF to a name without "."
+// The path foutopen opens for name; false (errno ENAMETOOLONG) when it does not fit.
+bool foutname(const char* name, std::string& out);
 int prmopen(const char* name, int flags);
 
 // home/include/name; home null or empty means TXHOME.

@@ -129,7 +129,7 @@ void convert(run_state& run, int argc, char** argv, bool quiet) {
 
   driver_row& row = *run.progmode;
   if (!quiet) showmsg(run.err, "output format %s\n", row.display_name);
-  if (run.prt != 0) run.debug.reset(efopen(run, "debugfile", "wt"));
+  if (run.prt != 0) run.debug.reset(efopen_in_place(run, "debugfile", "wt"));
   OpenPTF(run, run.options.language.c_str());
 
   read_job(run);
@@ -140,6 +140,7 @@ void convert(run_state& run, int argc, char** argv, bool quiet) {
   create_data(run, row.data_file, outputroutines[static_cast<std::size_t>(row.routines)],
               data_write);
   close_output(run.debug, "debugfile");
+  commit_outputs(run);
   free_store(run.store);
 
   showmsg(run.out, "Produced files %s and %s\n", row.meta_file, row.data_file);

@@ -1,6 +1,8 @@
 #include "run/misc.h"
 
+#include <signal.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 
@@ -26,18 +28,133 @@ void stop_damaged(const char* name, const std::string& what) {
   stop_run(1, format_text("ERROR: file \"%s\" is damaged: %s\n", name, what.c_str()));
 }
 
-std::FILE* efopen(run_state& run, const char* name, const char* mode) {
-  if (!run.files_ready) {
-    if (ftmpinit() != 0) stop_run(1, "Error: cannot allocate space for mainpath\n");
-    run.files_ready = true;
+namespace {
+
+void set_up_locations(run_state& run) {
+  if (run.files_ready) return;
+  if (ftmpinit() != 0) stop_run(1, "Error: cannot allocate space for mainpath\n");
+  run.files_ready = true;
+}
+
+[[noreturn]] void cannot_open(const char* name, const char* mode) {
+  const int reason = errno;
+  stop_run(1, format_text("%s: %s\nFATAL ERROR: Cannot open \"%s\" mode \"%s\"\n", name,
+                          std::strerror(reason), name, mode));
+}
+
+// The path a write through `path` reaches: symbolic links followed, a
+// relative target taken from the link's directory.
+std::string link_target(std::string path) {
+  for (int hops = 0; hops < 40; ++hops) {
+    struct stat st {};
+    if (lstat(path.c_str(), &st) != 0 || !S_ISLNK(st.st_mode)) break;
+    std::string target(PATH_MAX, '\0');
+    const ssize_t n = readlink(path.c_str(), target.data(), target.size());
+    if (n <= 0) break;
+    target.resize(static_cast<std::size_t>(n));
+    const std::size_t slash = path.rfind('/');
+    path = target[0] == '/' || slash == std::string::npos ? target
+                                                          : path.substr(0, slash + 1) + target;
   }
-  std::FILE* f = std::strcmp(mode, "wt") == 0 ? foutopen(name, mode) : ftmpopen(name, mode);
+  return path;
+}
+
+mode_t new_file_mode() {
+  const mode_t mask = umask(0);
+  umask(mask);
+  return 0666 & ~mask;
+}
+
+// A temporary file beside path (".name.XXXXXX"), with the permissions the
+// real file has or would get; the stream, or null with errno set.
+std::FILE* open_beside(const std::string& path, const struct stat* existing, std::string& temp) {
+  const std::size_t slash = path.rfind('/');
+  const std::size_t base = slash == std::string::npos ? 0 : slash + 1;
+  temp = path.substr(0, base) + "." + path.substr(base) + ".XXXXXX";
+  const int fd = mkstemp(temp.data());
+  if (fd < 0) return nullptr;
+  std::FILE* f = nullptr;
+  if (fchmod(fd, existing != nullptr ? existing->st_mode & 07777 : new_file_mode()) == 0)
+    f = fdopen(fd, "w");
   if (f == nullptr) {
     const int reason = errno;
-    stop_run(1, format_text("%s: %s\nFATAL ERROR: Cannot open \"%s\" mode \"%s\"\n", name,
-                            std::strerror(reason), name, mode));
+    close(fd);
+    unlink(temp.c_str());
+    errno = reason;
   }
   return f;
+}
+
+// SIGINT, SIGTERM and SIGHUP wait while the list of staged outputs changes,
+// so that a handler that removes the staged files sees a whole list.
+struct interrupts_held {
+  sigset_t old;
+  interrupts_held() {
+    sigset_t held;
+    sigemptyset(&held);
+    for (const int sig : interrupt_signals) sigaddset(&held, sig);
+    sigprocmask(SIG_BLOCK, &held, &old);
+  }
+  ~interrupts_held() { sigprocmask(SIG_SETMASK, &old, nullptr); }
+  interrupts_held(const interrupts_held&) = delete;
+  interrupts_held& operator=(const interrupts_held&) = delete;
+};
+
+std::FILE* open_staged(run_state& run, const char* name) {
+  std::string path;
+  if (!foutname(name, path)) return nullptr;
+  path = link_target(path);
+  struct stat st {};
+  const bool exists = stat(path.c_str(), &st) == 0;
+  if (exists && !S_ISREG(st.st_mode)) return std::fopen(path.c_str(), "w");
+  std::string temp;
+  std::FILE* f = open_beside(path, exists ? &st : nullptr, temp);
+  if (f == nullptr) return nullptr;
+  // A file opened again in the same run (the measuring pass, then the
+  // writing pass) replaces its earlier temporary file.
+  const interrupts_held held;
+  for (staged_output& s : run.outputs.files)
+    if (s.path == path) {
+      unlink(s.temp.c_str());
+      s.temp = temp;
+      return f;
+    }
+  run.outputs.files.push_back({name, temp, path});
+  return f;
+}
+
+}  // namespace
+
+std::FILE* efopen(run_state& run, const char* name, const char* mode) {
+  set_up_locations(run);
+  std::FILE* f = std::strcmp(mode, "wt") == 0 ? open_staged(run, name) : ftmpopen(name, mode);
+  if (f == nullptr) cannot_open(name, mode);
+  return f;
+}
+
+std::FILE* efopen_in_place(run_state& run, const char* name, const char* mode) {
+  set_up_locations(run);
+  std::FILE* f = foutopen(name, mode);
+  if (f == nullptr) cannot_open(name, mode);
+  return f;
+}
+
+staged_outputs::~staged_outputs() { remove_staged(*this); }
+
+void remove_staged(const staged_outputs& outputs) {
+  for (const staged_output& s : outputs.files) unlink(s.temp.c_str());
+}
+
+void commit_outputs(run_state& run) {
+  std::vector<staged_output>& files = run.outputs.files;
+  while (!files.empty()) {
+    const staged_output& s = files.front();
+    if (std::rename(s.temp.c_str(), s.path.c_str()) != 0)
+      stop_run(1, format_text("ERROR: cannot write \"%s\": %s\n", s.name.c_str(),
+                              std::strerror(errno)));
+    const interrupts_held held;
+    files.erase(files.begin());
+  }
 }
 
 void close_output(file_ptr& f, const char* name) {

@@ -1,5 +1,7 @@
 // Fatal ends of a run, the guarded open and checked reading of records.
 #pragma once
+#include <signal.h>
+
 #include <cstdint>
 #include <cstdio>
 #include <span>
@@ -33,9 +35,39 @@ struct run_stopped {
 // Guarded open: output files (mode "wt") go to the permanent directory with the
 // suffix rule, everything else comes from the temporary directory. Stops the
 // run with the system's reason and "FATAL ERROR: Cannot open ..." on failure.
+// An output is staged: written under a temporary name beside its real path
+// (beside the target of a symbolic link, which stays a link) and put in
+// place by commit_outputs; a path that exists and is no regular file (a
+// device, a FIFO) is written in place.
 std::FILE* efopen(run_state& run, const char* name, const char* mode);
+// An output written in place, never staged: the debug listing, which a
+// failed run keeps.
+std::FILE* efopen_in_place(run_state& run, const char* name, const char* mode);
 // Flushes and closes an output file; stops the run when a write or the close failed.
 void close_output(file_ptr& f, const char* name);
+
+// The outputs of a run that are still under their temporary names. Whatever
+// is left when the run ends (a stop at any point) is removed, so a failed run
+// leaves every earlier output as it was.
+struct staged_output {
+  std::string name;  // as the run knows it: "survey.xml"
+  std::string temp;  // the file being written
+  std::string path;  // the real path it replaces
+};
+struct staged_outputs {
+  std::vector<staged_output> files;
+  staged_outputs() = default;
+  staged_outputs(const staged_outputs&) = delete;
+  staged_outputs& operator=(const staged_outputs&) = delete;
+  ~staged_outputs();
+};
+// Renames every staged output over its real path, in the order they were
+// first opened; a failed rename stops the run naming the file.
+void commit_outputs(run_state& run);
+// Removes every staged file; only unlink, so a signal handler may call it
+// (the list never changes while these signals can arrive).
+void remove_staged(const staged_outputs& outputs);
+inline constexpr int interrupt_signals[] = {SIGINT, SIGTERM, SIGHUP};
 
 // Bytes on their way to one stream, handed to fwrite in blocks of
 // out_buffer_size instead of one stdio call per field. A write error shows

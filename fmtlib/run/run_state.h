@@ -158,6 +158,7 @@ struct run_state {
   int prt = 0;   // debug level
   file_ptr debug;
   bool files_ready = false;  // the first efopen of the run has set up the file locations
+  staged_outputs outputs;    // outputs under temporary names until the run succeeds
 
   block_store store;
   std::int32_t levels = 0;

@@ -344,9 +344,7 @@ TEST(Descrips, SaveFailures) {
   EXPECT_EQ(-3, tx::DescsSave(g.handle, ""));
   EXPECT_EQ(-41, tx::DescsSave(g.handle, (dir / "no/such/dir").c_str()));
   EXPECT_EQ(-41, tx::DescsSave(5, (dir / "x").c_str()));
-  if (::access("/dev/full", W_OK) == 0) {
-    EXPECT_EQ(-41, tx::DescsSave(g.handle, "/dev/full"));
-  }
+  EXPECT_EQ(-41, tx::DescsSave(g.handle, "/dev/full"));
   EXPECT_EQ(0, tx::DescsSave(g.handle, (dir / "empty.inf").c_str()));
   EXPECT_EQ("##version=1001\n", read_z(dir / "empty.inf"));
 }

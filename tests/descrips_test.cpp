@@ -2,8 +2,6 @@
 // lookups by tag, adding, changing, removing and saving entries.
 #include "txlib/descrips.h"
 
-#include <unistd.h>
-
 #include <string>
 #include <vector>
 

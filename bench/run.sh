@@ -1,35 +1,58 @@
 #!/usr/bin/env bash
 # Conversion benchmark: how close each output form runs to the speed at which
-# the machine merely reads the job's case file and writes the output's bytes.
+# the machine merely reads the job's case file and writes the output's bytes,
+# and to data.table's fwrite writing a table of the same shape.
 #
 #   bash bench/run.sh BUILD_DIR      (make bench builds BUILD_DIR in release first)
 #
-# For each job size (100,000 and 10,000 cases) it writes a synthetic job with
-# txjob, then times, as the median of BENCH_RUNS runs after one warm-up run:
+# For each job of `jobs` and each size (100,000 and 10,000 cases) it writes a
+# synthetic job with txjob, then times, as the median of BENCH_RUNS runs after
+# one warm-up run:
 #   - the I/O floor of each form: cat "intermed.x" three times (the converter
 #     reads it in three passes: reading the masks, measuring, writing) and dd
 #     as many bytes as the form's two output files hold;
 #   - the conversion itself, started in the job directory with TXPERM set to
 #     a scratch output directory.
 # It prints seconds, input MB/s, output fields per second, peak resident
-# memory and the ratio to the floor, then checks the targets. The other
-# benchmark scripts of bench/ (codec.sh) run afterwards.
+# memory and the ratio to the floor. Then, for each job at the first size,
+# R's data.table writes a table of as many rows as cases and one integer
+# column per output field (each as wide as the field in the first CSV record)
+# with fwrite(nThread = 1); it prints both rates and their ratio. Last, one
+# form converts a job of BENCH_BIG cases once, for memory and linearity. It
+# checks the targets, and the other benchmark scripts of bench/ (codec.sh)
+# run afterwards.
 #
-# Environment: BENCH_RUNS (5), BENCH_SIZES ("100000 10000"), BENCH_DIR
-# (BUILD_DIR/bench-work; the jobs are kept there and rewritten only when the
-# parameters or txjob change), BENCH_KEEP=1 keeps the output files.
+# Environment: BENCH_RUNS (5), BENCH_SIZES ("100000 10000"), BENCH_BIG
+# (1000000; 0 leaves the run out), BENCH_DIR (BUILD_DIR/bench-work; the jobs
+# are kept there and rewritten only when the parameters or txjob change),
+# BENCH_KEEP=1 keeps the output files.
 set -euo pipefail
 
 build=$(cd "${1:-build}" && pwd)
 here=$(cd "$(dirname "$0")" && pwd)
 runs=${BENCH_RUNS:-5}
 sizes=${BENCH_SIZES:-"100000 10000"}
+big=${BENCH_BIG:-1000000}
 work=${BENCH_DIR:-$build/bench-work}
 timer=/usr/bin/time
 
-# 300 single-coded and 100 multi-coded axes of 12 elements (every fifth with a
-# no-data element), 20 incs (whole and real values, 5% missing), 2 weights.
-job_params() { echo "cases=$1,single=300,multi=100,elements=12,incs=20,weights=2,seed=1"; }
+# Targets: the ratio to the floor, peak resident memory, the growth of the
+# time per case from the first size to BENCH_BIG cases.
+max_ratio=3
+max_rss_kib=$((16 * 1024))
+max_growth=1.1
+
+# job name and txjob's parameters besides the number of cases: 300
+# single-coded and 100 multi-coded axes of 12 elements (every fifth with a
+# no-data element), with 20 incs (whole and real values, 5% missing) and 2
+# weights, or without any.
+jobs=(
+  "bench single=300,multi=100,elements=12,incs=20,weights=2,seed=1"
+  "noincs single=300,multi=100,elements=12,incs=0,weights=0,seed=1"
+)
+# The form and job of the BENCH_BIG run.
+big_form=xml
+big_job=bench
 
 # form  program  metadata file  data file
 forms=(
@@ -43,6 +66,7 @@ for tool in "$build/txjob" "$build/tx2fmt"; do
   [ -x "$tool" ] || { echo "bench: $tool is missing; run make bench" >&2; exit 1; }
 done
 [ -x "$timer" ] || { echo "bench: $timer is missing (apt-get install time)" >&2; exit 1; }
+command -v Rscript >/dev/null || { echo "bench: Rscript is missing (scripts/install-deps bench)" >&2; exit 1; }
 mkdir -p "$work"
 
 now() { echo "$EPOCHREALTIME"; }
@@ -50,13 +74,21 @@ elapsed() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.4f", b - a }'; }
 median() { printf '%s\n' "$@" | sort -g | awk '{ v[NR] = $1 } END { print v[int((NR + 1) / 2)] }'; }
 maximum() { printf '%s\n' "$@" | sort -g | tail -n 1; }
 calc() { awk "BEGIN { printf \"$1\", $2 }"; }
+above() { awk -v a="$1" -v b="$2" 'BEGIN { exit !(a > b) }'; }
 file_bytes() { stat -c %s "$1"; }
 
-# Writes the job of $1 cases into $2 unless the same parameters and the same
+job_params() {
+  local name=$1 cases=$2 spec
+  for spec in "${jobs[@]}"; do
+    [ "${spec%% *}" = "$name" ] && { echo "cases=$cases,${spec#* }"; return; }
+  done
+}
+
+# Writes job $1 of $2 cases into $3 unless the same parameters and the same
 # txjob wrote it already.
 make_job() {
-  local cases=$1 dir=$2 params
-  params=$(job_params "$cases")
+  local name=$1 cases=$2 dir=$3 params
+  params=$(job_params "$name" "$cases")
   if [ -f "$dir/.params" ] && [ "$(cat "$dir/.params")" = "$params" ] &&
      [ "$dir/.params" -nt "$build/txjob" ]; then
     return
@@ -106,20 +138,22 @@ count_fields() {
 }
 
 failures=0
-declare -A seconds_of rss_of ratio_of
+declare -A seconds_of rss_of ratio_of fields_of
+missed=()
 
 report_header() {
-  printf '\n%-8s %9s %8s %9s %9s %12s %9s %9s %7s\n' form cases seconds "in MB/s" "out MB" \
-    "fields/s" "RSS MiB" "floor s" ratio
+  printf '\n%-8s %-7s %9s %8s %9s %9s %12s %9s %9s %7s\n' form job cases seconds "in MB/s" \
+    "out MB" "fields/s" "RSS MiB" "floor s" ratio
 }
 
 bench_size() {
-  local cases=$1 dir="$work/job-$1" out="$work/out-$1"
-  echo "bench: job of $cases cases in $dir"
-  make_job "$cases" "$dir"
+  local job=$1 cases=$2 dir="$work/$1-$2" out="$work/out-$1-$2"
+  echo "bench: job $job of $cases cases in $dir"
+  make_job "$job" "$cases" "$dir"
   mkdir -p "$out"
-  local input_bytes
-  input_bytes=$(cat "$dir/intermed.x" "$dir"/wmvals*.x 2>/dev/null | wc -c)
+  local input_bytes f inputs=("$dir/intermed.x")
+  for f in "$dir"/wmvals*.x; do [ -e "$f" ] && inputs+=("$f"); done
+  input_bytes=$(cat "${inputs[@]}" | wc -c)
 
   # Warm-up runs: fill the page cache, learn the output sizes and the fields.
   local spec form program meta data
@@ -143,13 +177,15 @@ bench_size() {
   done
   local fields
   fields=$(count_fields "$out")
+  fields_of[$job,$cases]=$fields
+  [ -s "$out/csv/survey.csv" ] && head -n 1 "$out/csv/survey.csv" >"$out/first-record"
 
   report_header
   local i times rss floors t_conv t_floor rss_max
   for spec in "${forms[@]}"; do
     read -r form program meta data <<<"$spec"
     if [ "${status_of[$form]}" -ne 0 ]; then
-      printf '%-8s %9d %8s\n' "$form" "$cases" failed
+      printf '%-8s %-7s %9d %8s\n' "$form" "$job" "$cases" failed
       continue
     fi
     floor_once "$dir" "${out_bytes[$form]}" "$out"  # warm-up
@@ -164,54 +200,120 @@ bench_size() {
     t_conv=$(median "${times[@]}")
     t_floor=$(median "${floors[@]}")
     rss_max=$(maximum "${rss[@]}")
-    seconds_of[$form,$cases]=$t_conv
-    rss_of[$form,$cases]=$rss_max
-    ratio_of[$form,$cases]=$(calc '%.2f' "$t_conv / $t_floor")
-    printf '%-8s %9d %8.3f %9.1f %9.1f %12.3g %9.1f %9.3f %7.2f\n' "$form" "$cases" "$t_conv" \
-      "$(calc '%.3f' "$input_bytes / 1048576 / $t_conv")" \
+    seconds_of[$job,$form,$cases]=$t_conv
+    rss_of[$job,$form,$cases]=$rss_max
+    ratio_of[$job,$form,$cases]=$(calc '%.2f' "$t_conv / $t_floor")
+    printf '%-8s %-7s %9d %8.3f %9.1f %9.1f %12.3g %9.1f %9.3f %7.2f\n' "$form" "$job" "$cases" \
+      "$t_conv" "$(calc '%.3f' "$input_bytes / 1048576 / $t_conv")" \
       "$(calc '%.3f' "${out_bytes[$form]} / 1048576")" \
       "$(calc '%.6g' "$fields / $t_conv")" \
-      "$(calc '%.3f' "$rss_max / 1024")" "$t_floor" "${ratio_of[$form,$cases]}"
+      "$(calc '%.3f' "$rss_max / 1024")" "$t_floor" "${ratio_of[$job,$form,$cases]}"
   done
   echo "($fields output fields per conversion; input is intermed.x and the weight values," \
     "$(calc '%.1f' "$input_bytes / 1048576") MB)"
   [ "${BENCH_KEEP:-0}" = 1 ] || rm -f "$out"/*/survey.* "$out"/*/*.xsp "$out/floor.out"
 }
 
-check_targets() {
-  local big small form
-  read -r big small _ <<<"$sizes"
-  [ -n "$big" ] || return 0
+# data.table's fwrite on a table of the shape of job $1 at $2 cases, beside
+# each form's conversion.
+fwrite_beside() {
+  local job=$1 cases=$2 out="$work/out-$1-$2" spec form result
+  [ -s "$out/first-record" ] || { echo "bench: no CSV record of $job to shape fwrite's table" >&2; failures=$((failures + 1)); return; }
+  result=$(Rscript "$here/fwrite.R" "$out/first-record" "$cases" "$out/fwrite.csv" "$runs")
+  local fw_seconds fw_fields fw_rate
+  read -r fw_seconds fw_fields <<<"$result"
+  fw_rate=$(calc '%.6g' "$fw_fields / $fw_seconds")
   echo
-  echo "targets:"
+  echo "fwrite(nThread = 1), job $job, $cases rows of $((fw_fields / cases)) integer columns:" \
+    "$fw_seconds s, $fw_rate fields/s"
+  printf '%-8s %-7s %12s %12s %7s\n' form job "fields/s" "fwrite's" ratio
   for spec in "${forms[@]}"; do
     read -r form _ <<<"$spec"
-    [ -n "${seconds_of[$form,$big]:-}" ] || { echo "  $form: no figures"; continue; }
-    local verdict="met" notes=()
-    if awk -v r="${ratio_of[$form,$big]}" 'BEGIN { exit !(r > 3) }'; then
-      verdict="MISSED"; notes+=("ratio ${ratio_of[$form,$big]} > 3")
-    fi
-    if [ "${rss_of[$form,$big]}" -ge $((64 * 1024)) ]; then
-      verdict="MISSED"; notes+=("RSS $((rss_of[$form,$big] / 1024)) MiB >= 64")
-    fi
-    if [ -n "$small" ] && [ -n "${seconds_of[$form,$small]:-}" ]; then
-      # Memory the same within 10%; time per case no more than 25% above the
-      # small job's (its fixed start-up cost only makes the big job look better).
-      if awk -v a="${rss_of[$form,$big]}" -v b="${rss_of[$form,$small]}" \
-           'BEGIN { exit !(a > 1.1 * b || b > 1.1 * a) }'; then
-        verdict="MISSED"; notes+=("RSS not flat: ${rss_of[$form,$small]} KiB -> ${rss_of[$form,$big]} KiB")
-      fi
-      local growth
-      growth=$(calc '%.2f' "(${seconds_of[$form,$big]} / $big) / (${seconds_of[$form,$small]} / $small)")
-      notes+=("time per case x$growth from $small to $big cases")
-      if awk -v g="$growth" 'BEGIN { exit !(g > 1.25) }'; then verdict="MISSED"; fi
-    fi
-    echo "  $form: $verdict (${notes[*]})"
+    [ -n "${seconds_of[$job,$form,$cases]:-}" ] || continue
+    local ours ratio
+    ours=$(calc '%.6g' "${fields_of[$job,$cases]} / ${seconds_of[$job,$form,$cases]}")
+    ratio=$(calc '%.2f' "$ours / $fw_rate")
+    printf '%-8s %-7s %12.3g %12.3g %7s\n' "$form" "$job" "$ours" "$fw_rate" "$ratio"
+    above 1 "$ratio" && missed+=("$form $job: $ours fields/s below fwrite's $fw_rate")
   done
+  return 0
 }
 
-for cases in $sizes; do bench_size "$cases"; done
-check_targets
+# One conversion of BENCH_BIG cases, timed once.
+big_run() {
+  local cases=$1 first=$2 dir="$work/$big_job-$1" out="$work/out-$big_job-$1"
+  local spec form program
+  for spec in "${forms[@]}"; do
+    read -r form program _ <<<"$spec"
+    [ "$form" = "$big_form" ] && break
+  done
+  echo
+  echo "bench: job $big_job of $cases cases in $dir, form $big_form, timed once"
+  make_job "$big_job" "$cases" "$dir"
+  mkdir -p "$out"
+  convert_once "$dir" "$program" "$out"
+  rm -f "$out"/survey.* "$out"/*.xsp
+  if [ "$run_status" -ne 0 ]; then
+    echo "bench: $big_form failed at $cases cases (status $run_status)" >&2
+    failures=$((failures + 1))
+    return
+  fi
+  seconds_of[$big_job,$big_form,$cases]=$run_seconds
+  rss_of[$big_job,$big_form,$cases]=$run_rss_kib
+  local growth
+  growth=$(calc '%.3f' "($run_seconds / $cases) / (${seconds_of[$big_job,$big_form,$first]} / $first)")
+  printf '%-8s %-7s %9d %8.3f s, RSS %.1f MiB; time per case x%s of that at %d cases\n' \
+    "$big_form" "$big_job" "$cases" "$run_seconds" "$(calc '%.3f' "$run_rss_kib / 1024")" \
+    "$growth" "$first"
+  above "$growth" "$max_growth" && missed+=("$big_form $big_job: time per case x$growth from $first to $cases cases")
+  return 0
+}
+
+check_targets() {
+  local first=$1 job spec form key rss
+  echo
+  echo "targets:"
+  for spec in "${jobs[@]}"; do
+    job=${spec%% *}
+    for spec in "${forms[@]}"; do
+      read -r form _ <<<"$spec"
+      key="$job,$form,$first"
+      [ -n "${ratio_of[$key]:-}" ] || { missed+=("$form $job: no figures"); continue; }
+      above "${ratio_of[$key]}" "$max_ratio" &&
+        missed+=("$form $job: ratio ${ratio_of[$key]} to the floor > $max_ratio")
+    done
+  done
+  # Peak memory: under the limit everywhere, and the same within 10% at
+  # every size of the same form and job.
+  local low high
+  for key in "${!rss_of[@]}"; do
+    rss=${rss_of[$key]}
+    [ "$rss" -le "$max_rss_kib" ] || missed+=("${key//,/ } cases: RSS $((rss / 1024)) MiB > $((max_rss_kib / 1024))")
+    job=${key%%,*}
+    form=${key#*,}
+    form=${form%%,*}
+    low=$rss high=$rss
+    for other in "${!rss_of[@]}"; do
+      [[ $other == "$job,$form,"* ]] || continue
+      [ "${rss_of[$other]}" -lt "$low" ] && low=${rss_of[$other]}
+      [ "${rss_of[$other]}" -gt "$high" ] && high=${rss_of[$other]}
+    done
+    above "$high" "$(calc '%.0f' "1.1 * $low")" && missed+=("${key//,/ } cases: RSS not flat ($low to $high KiB)")
+  done
+  if [ "${#missed[@]}" -eq 0 ]; then
+    echo "  all met: ratio to the floor <= $max_ratio, fields/s >= fwrite's, RSS <= $((max_rss_kib / 1024)) MiB and flat, time per case x$max_growth at most"
+  else
+    printf '  MISSED: %s\n' "${missed[@]}" | sort -u
+  fi
+}
+
+read -r first _ <<<"$sizes"
+for spec in "${jobs[@]}"; do
+  for cases in $sizes; do bench_size "${spec%% *}" "$cases"; done
+done
+for spec in "${jobs[@]}"; do fwrite_beside "${spec%% *}" "$first"; done
+[ "$big" -gt 0 ] && big_run "$big" "$first"
+check_targets "$first"
 
 # The other benchmarks of bench/ (the codec's, codec.sh).
 for script in "$here"/*.sh; do
@@ -222,3 +324,4 @@ for script in "$here"/*.sh; do
 done
 
 [ "$failures" -eq 0 ] || { echo "bench: $failures failure(s)" >&2; exit 1; }
+[ "${#missed[@]}" -eq 0 ] || { echo "bench: ${#missed[@]} target(s) missed" >&2; exit 1; }

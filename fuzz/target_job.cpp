@@ -1,4 +1,4 @@
-// A whole job cut from the input, converted in process into all four forms.
+// A whole job cut from the input, converted in process into all five forms.
 #include <unistd.h>
 
 #include <cstdlib>
@@ -9,7 +9,7 @@
 namespace tx::fuzz {
 
 namespace {
-constexpr const char* forms[] = {"tx2xml", "tx2ts", "tx2spss", "tx2csv"};
+constexpr const char* forms[] = {"tx2xml", "tx2ts", "tx2spss", "tx2csv", "tx2sav"};
 
 std::string convert_once(const workspace& ws, const char* argv0, const job_settings& s) {
   std::vector<std::string> words{argv0};
@@ -20,22 +20,23 @@ std::string convert_once(const workspace& ws, const char* argv0, const job_setti
   try {
     convert(q.run, static_cast<int>(words.size()), argv.data(), /*quiet=*/true);
     const std::string out = q.out();
-    if (out.find("Produced files") == std::string::npos)
+    if (out.find("Produced file") == std::string::npos)
       problem = std::string(argv0) + ": a completed run reported no files";
     const driver_row* row = q.run.progmode;
     if (row != nullptr && row->meta_file != nullptr &&
-        (access(row->meta_file, F_OK) != 0 || access(row->data_file, F_OK) != 0))
+        (access(row->meta_file, F_OK) != 0 ||
+         (row->data_file != nullptr && access(row->data_file, F_OK) != 0)))
       problem = std::string(argv0) + ": a completed run left out a file it reported";
   } catch (const run_stopped& stop) {
     if (stop.status != 0 && stop.status != 1)
       problem = std::string(argv0) + ": stopped with status " + std::to_string(stop.status);
     else if (stop.status == 1 && stop.message.empty())
       problem = std::string(argv0) + ": stopped with status 1 and no message";
-    else if (q.out().find("Produced files") != std::string::npos)
+    else if (q.out().find("Produced file") != std::string::npos)
       problem = std::string(argv0) + ": reported files and then stopped";
   }
   for (const char* name : {"survey.xml", "survey.sss", "survey.asc", "commands.xsp", "data.xsp",
-                           "survey.txt", "survey.csv", "debugfile"})
+                           "survey.txt", "survey.csv", "survey.sav", "debugfile"})
     ws.remove(name);
   return problem;
 }
@@ -50,7 +51,7 @@ std::string fuzz_job(input data) {
   if (s.spssrc) setenv("TXSPSSRC", s.spssrc->c_str(), 1);
   const int free_fd = lowest_free_fd();
   // TX_FUZZ_FORMS (program names separated by ",") narrows a fuzzing session
-  // to some forms; the replay in the tests always takes all four.
+  // to some forms; the replay in the tests always takes all five.
   const char* only = std::getenv("TX_FUZZ_FORMS");
   for (const char* argv0 : forms) {
     if (only != nullptr && std::strstr(only, argv0) == nullptr) continue;

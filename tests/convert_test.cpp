@@ -21,6 +21,7 @@ TEST(Convert, ProgramNameSelectsDriver) {
       {"tx2ts", "tx2ts", "survey.sss"},
       {"tx2classic", "tx2classic", "survey.sss"},
       {"tx2fmt.csv", "tx2fmt.csv", "survey.txt"},
+      {"TX2SAV", "Tx2sav", "survey.sav"},
       {"spss", "spss", "survey.xml"},  // a name no longer than its suffix
       {"x-spss", "spss", "survey.xml"},
       {"A_B", "b", "survey.xml"},
@@ -42,7 +43,8 @@ TEST(Convert, TwoConversionsInOneProcessGiveTheSameBytes) {
   } forms[] = {{"tx2xml", {"survey.xml", "survey.asc"}},
                {"tx2ts", {"survey.sss", "survey.asc"}},
                {"tx2spss", {"commands.xsp", "data.xsp"}},
-               {"tx2csv", {"survey.txt", "survey.csv"}}};
+               {"tx2csv", {"survey.txt", "survey.csv"}},
+               {"tx2sav", {"survey.sav", "survey.sav"}}};
   // A grid (named by a per-run counter), name clashes (the unique-name
   // counter), yes/no groups, incs and weights.
   for (const char* job : {"grid.json", "names.json", "spss.json"}) {

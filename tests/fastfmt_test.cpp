@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <bit>
 #include <cfloat>
 #include <climits>
@@ -125,6 +126,29 @@ TEST(Fastfmt, LimitsOfTheFastPath) {
   EXPECT_FALSE(fast_fits(0, -1));
   // The longest fast text: -DBL_MAX with fast_limit decimals.
   EXPECT_LE(printf_fixed(-DBL_MAX, fast_limit, fast_limit).size(), fast_room);
+}
+
+TEST(Fastfmt, ShapeOfFMatchesPrintf) {
+  // The measuring pass takes the point, size and fraction of "%f" without
+  // formatting; they must be those of printf's text.
+  std::mt19937 gen(14);
+  std::uniform_int_distribution<std::uint32_t> bits;
+  std::vector<double> values(std::begin(rounding_cases), std::end(rounding_cases));
+  for (double v :
+       {0.0, -0.0, 9.9999996, -0.0000004, 0.0000005, 0.0000015, 1e300,
+        std::numeric_limits<double>::infinity(), std::numeric_limits<double>::quiet_NaN()})
+    values.push_back(v);
+  for (int i = 0; i < 100000; ++i) values.push_back(std::bit_cast<float>(bits(gen)));
+  for (double v : values) {
+    const std::string text = printf_fixed(v, 0, 6);
+    const std::size_t point = std::min(text.find('.'), text.size());
+    const bool fraction =
+        point < text.size() && text.find_first_not_of('0', point + 1) != std::string::npos;
+    const fixed_shape s = shape_of_f(v);
+    ASSERT_EQ(point, s.point) << text;
+    ASSERT_EQ(text.size(), s.size) << text;
+    ASSERT_EQ(fraction, s.fraction) << text;
+  }
 }
 
 }  // namespace

@@ -1,5 +1,5 @@
 // Damaged jobs and failing outputs, in every form: a run either completes and
-// reports its two files, or ends with exit status 1 and a message, and never
+// reports its files, or ends with exit status 1 and a message, and never
 // reports files after a failure.
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
@@ -26,7 +26,8 @@ struct form {
 constexpr form forms[] = {{"tx2xml", "survey.xml", "survey.asc"},
                           {"tx2ts", "survey.sss", "survey.asc"},
                           {"tx2spss", "commands.xsp", "data.xsp"},
-                          {"tx2csv", "survey.txt", "survey.csv"}};
+                          {"tx2csv", "survey.txt", "survey.csv"},
+                          {"tx2sav", "survey.sav", "survey.sav"}};
 
 using job_bytes = std::map<std::string, std::string>;
 
@@ -51,12 +52,12 @@ void put_job(const job_bytes& files, const std::string& dir) {
 // temporary file.
 void expect_clean_end(const testkit::result& r, const std::string& what) {
   if (r.status == 0) {
-    EXPECT_THAT(r.out, HasSubstr("Produced files")) << what;
+    EXPECT_THAT(r.out, HasSubstr("Produced file")) << what;
     return;
   }
   EXPECT_EQ(1, r.status) << what << "\n" << r.err;
   EXPECT_THAT(r.err, Not(testing::IsEmpty())) << what;
-  EXPECT_THAT(r.out, Not(HasSubstr("Produced files"))) << what << "\n" << r.err;
+  EXPECT_THAT(r.out, Not(HasSubstr("Produced file"))) << what << "\n" << r.err;
   EXPECT_TRUE(fs::is_empty(r.dir)) << what << ": something was left in the output directory";
 }
 
@@ -131,7 +132,7 @@ TEST(Faults, OutputsThatCannotBeWrittenStop) {
       EXPECT_THAT(r.err, testing::AnyOf(HasSubstr(perm[0] == 'f' ? output : f.meta_file),
                                         HasSubstr(perm[0] == 'f' ? output : f.data_file)))
           << what;
-      EXPECT_THAT(r.out, Not(HasSubstr("Produced files"))) << what;
+      EXPECT_THAT(r.out, Not(HasSubstr("Produced file"))) << what;
       if (perm[0] == 'f')  // the link alone is left
         EXPECT_EQ(1, std::distance(fs::directory_iterator(dir / perm), {})) << what;
     }

@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # The demo: writes the demo job with the job builder into demo/job, converts it
-# into all four forms (demo/out/xml, classic, spss, csv) and lists what each
+# into all five forms (demo/out/xml, classic, spss, csv, sav) and lists what each
 # conversion produced. Builds nothing itself: `make demo` builds first.
 # Usage: bash examples/demo/run.sh [build directory, default build]
 set -euo pipefail
@@ -10,7 +10,7 @@ cd "$root"
 build=${1:-build}
 case $build in /*) ;; *) build=$root/$build ;; esac
 
-for tool in txjob tx2xml tx2classic tx2spss tx2csv; do
+for tool in txjob tx2xml tx2classic tx2spss tx2csv tx2sav; do
   if [ ! -x "$build/$tool" ]; then
     echo "demo: $build/$tool is missing; run make first" >&2
     exit 1
@@ -25,8 +25,9 @@ job=$root/demo/job
 # The job's work files are read from TXTEMP; its axis files from the current
 # directory, so every conversion runs inside the job directory.
 declare -A files=([xml]="survey.xml survey.asc" [classic]="survey.sss survey.asc"
-                  [spss]="commands.xsp data.xsp" [csv]="survey.txt survey.csv")
-for form in xml classic spss csv; do
+                  [spss]="commands.xsp data.xsp" [csv]="survey.txt survey.csv"
+                  [sav]="survey.sav")
+for form in xml classic spss csv sav; do
   out=$root/demo/out/$form
   mkdir -p "$out"
   echo "== tx2$form"

@@ -5,6 +5,7 @@
 #include <climits>
 #include <cstdint>
 #include <cstdio>
+#include <span>
 #include <string>
 
 #include "read/axinf.h"
@@ -19,7 +20,10 @@ namespace tx {
 
 namespace {
 
-constexpr std::size_t read_step = 65536;  // a record buffer grows by at most this per read
+// Case records are read in blocks of this size. The block grows beyond it
+// only for a longer record, and then by at most read_step bytes a read.
+constexpr std::size_t block_size = std::size_t{1} << 20;
+constexpr std::size_t read_step = 65536;
 constexpr int part_errors[3] = {1201, 2201, 3201};  // leading part, masks, numbers
 
 std::string num(long long v) { return std::to_string(v); }
@@ -32,20 +36,35 @@ long long axis_words(const run_state& run) {
   return words;
 }
 
-// Reads up to n bytes into buf from `at` on and returns how many came. The
-// buffer grows only as far as the file delivers, so a size from a damaged
-// file cannot make it larger than the file; after the first whole record it
-// has its final size and never grows again.
-std::size_t read_part(std::FILE* f, std::vector<std::uint8_t>& buf, std::size_t at, std::size_t n) {
-  std::size_t got = 0;
-  while (got < n) {
-    const std::size_t step = std::min(n - got, read_step);
-    if (buf.size() < at + got + step) buf.resize(at + got + step);
-    const std::size_t k = std::fread(buf.data() + at + got, 1, step, f);
-    got += k;
-    if (k < step) break;
+// Makes n unread bytes available from r.block[r.at] on and returns how many
+// are there: fewer only at the end of the file. The block grows past
+// block_size only as far as the file delivers, so a size from a damaged file
+// cannot make it larger than the file.
+std::size_t available(case_reader& r, std::size_t n) {
+  if (r.end - r.at >= n || r.file_ended) return std::min(n, r.end - r.at);
+  std::copy(r.block.begin() + static_cast<std::ptrdiff_t>(r.at),
+            r.block.begin() + static_cast<std::ptrdiff_t>(r.end), r.block.begin());
+  r.end -= r.at;
+  r.at = 0;
+  while (r.end < n && !r.file_ended) {
+    const std::size_t size = std::max(block_size, r.end + std::min(n - r.end, read_step));
+    if (r.block.size() < size) r.block.resize(size);
+    const std::size_t want = r.block.size() - r.end;
+    const std::size_t got = std::fread(r.block.data() + r.end, 1, want, r.f);
+    r.end += got;
+    r.file_ended = got < want;
   }
-  return got;
+  return std::min(n, r.end);
+}
+
+// Bits set in a 16-bit word, by adding neighbouring bit fields: the loop of
+// maskops over a case's words vectorizes it.
+std::uint16_t bits_in(std::uint16_t x) {
+  unsigned v = x;
+  v = v - ((v >> 1) & 0x5555U);
+  v = (v & 0x3333U) + ((v >> 2) & 0x3333U);
+  v = (v + (v >> 4)) & 0x0F0FU;
+  return static_cast<std::uint16_t>((v + (v >> 8)) & 0x1FU);
 }
 
 bool is_set(const std::uint16_t* words, int p, int i) {
@@ -92,7 +111,8 @@ void read_case_layout(run_state& run, case_reader& r) {
     if (c != EOF)
       stop_damaged(r.name, "its case records have size 0 but case data follow the sizes");
   }
-  r.raw.clear();
+  r.at = r.end = 0;
+  r.file_ended = false;
   r.masks.clear();
   r.values.clear();
   run.layout = l;
@@ -102,24 +122,29 @@ bool read_case(case_reader& r, const int (&part_error)[3]) {
   const case_layout& l = r.layout;
   const std::size_t sizes[3] = {2 * std::size_t{l.nwords_t}, 2 * std::size_t{l.nwords_a},
                                 4 * std::size_t{l.nfloats}};
-  // The end of the file shows as a read of the first non-empty part that
-  // yields nothing (with a leading part: less than one word of it).
-  std::size_t at = 0;
-  bool first = true;
-  for (int k = 0; k < 3; ++k) {
-    if (sizes[k] == 0) continue;
-    const std::size_t got = read_part(r.f, r.raw, at, sizes[k]);
-    if (first && (got == 0 || (k == 0 && got < 2))) return false;
-    if (got < sizes[k]) error(part_error[k]);
-    first = false;
-    at += sizes[k];
+  const std::size_t record = sizes[0] + sizes[1] + sizes[2];
+  if (record == 0) return false;  // the layout check allowed no data
+  const std::size_t got = available(r, record);
+  if (got < record) {
+    // The end of the file shows as a first non-empty part that is missing
+    // (with a leading part: less than one word of it is there).
+    std::size_t at = 0;
+    bool first = true;
+    for (int k = 0; k < 3; ++k) {
+      if (sizes[k] == 0) continue;
+      const std::size_t part = std::min(got - std::min(got, at), sizes[k]);
+      if (first && (part == 0 || (k == 0 && part < 2))) return false;
+      if (part < sizes[k]) error(part_error[k]);
+      first = false;
+      at += sizes[k];
+    }
   }
-  if (first) return false;  // records of size 0: the layout check allowed no data
+  const std::span<const std::uint8_t> rec(r.block.data() + r.at, record);
+  r.at += record;
   r.masks.resize(l.nwords_a);
-  for (std::size_t w = 0; w < l.nwords_a; ++w) r.masks[w] = be_u16(r.raw, sizes[0] + 2 * w);
+  for (std::size_t w = 0; w < l.nwords_a; ++w) r.masks[w] = be_u16(rec, sizes[0] + 2 * w);
   r.values.resize(l.nfloats);
-  for (std::size_t v = 0; v < l.nfloats; ++v)
-    r.values[v] = be_f32(r.raw, sizes[0] + sizes[1] + 4 * v);
+  for (std::size_t v = 0; v < l.nfloats; ++v) r.values[v] = be_f32(rec, sizes[0] + sizes[1] + 4 * v);
   return true;
 }
 
@@ -155,6 +180,19 @@ void init_maskops(run_state& run, int n) {
   run.mask_words = n;
   markelements(run, run.elmask);
   m.mask = make_array<std::uint16_t>(run.store, words);
+  m.countmask = make_array<std::uint16_t>(run.store, words);
+  m.most = make_array<std::uint16_t>(run.store, words);
+  m.axes.clear();
+  m.wide.clear();
+  int p = 0;
+  for (axis_info* a = run.axinf; a != nullptr; a = a->next) {
+    if (a->head->incase == 0) continue;
+    m.axes.push_back(counted_axis{a, p, a->nwords});
+    if (a->nwords > 1) m.wide.push_back(m.axes.back());
+    for (int i = 0; i < a->counts->nbits && i < 16 * a->nwords; ++i)
+      m.countmask[p + i / 16] |= static_cast<std::uint16_t>(run.elmask[p + i / 16] & (1U << (i % 16)));
+    p += a->nwords;
+  }
 }
 
 void markelements(run_state& run, std::uint16_t* m) {
@@ -175,24 +213,32 @@ void markelements(run_state& run, std::uint16_t* m) {
 
 void maskops(run_state& run, const std::uint16_t* c, int n) {
   intermed_state& m = run.intermed;
+  const std::uint16_t* elmask = run.elmask;
   for (int w = 0; w < n; ++w) {
     m.andmask[w] &= c[w];
     m.ormask[w] |= c[w];
-    m.mask[w] = c[w] & run.elmask[w];
+    m.mask[w] = c[w] & elmask[w];
   }
-  int p = 0;
-  for (axis_info* a = run.axinf; a != nullptr; a = a->next) {
-    if (a->head->incase == 0) continue;
-    if (p + a->nwords > n) words_beyond(n);
-    std::int16_t set = 0;
-    for (int i = 0; i < a->counts->nbits; ++i)
-      if (is_set(m.mask, p, i)) ++set;
-    if (set > a->maxbits) a->maxbits = set;
-    p += a->nwords;
+  // The bits of a one-word axis are counted per word; end_maskops takes the
+  // most of its word. An axis of more words adds up its words here.
+  std::uint16_t* most = m.most;
+  const std::uint16_t* countmask = m.countmask;
+  for (int w = 0; w < n; ++w)
+    most[w] = std::max(most[w], bits_in(static_cast<std::uint16_t>(c[w] & countmask[w])));
+  for (const counted_axis& x : m.wide) {
+    if (x.word + x.nwords > n) words_beyond(n);
+    int set = 0;
+    for (int w = x.word; w < x.word + x.nwords; ++w)
+      set += bits_in(static_cast<std::uint16_t>(c[w] & countmask[w]));
+    if (set > x.axis->maxbits) x.axis->maxbits = static_cast<std::int16_t>(set);
   }
 }
 
 void end_maskops(run_state& run, int n) {
+  const intermed_state& m = run.intermed;
+  for (const counted_axis& x : m.axes)
+    if (x.nwords == 1 && m.most[x.word] > x.axis->maxbits)
+      x.axis->maxbits = static_cast<std::int16_t>(m.most[x.word]);
   if (run.prt != 0) print_masks(run, n);
 }
 

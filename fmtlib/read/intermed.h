@@ -13,14 +13,17 @@ struct run_state;
 
 inline constexpr float missing_value = -1048576.0f;  // -2^20 marks a missing inc value
 
-// One case record read into buffers made once.
+// Case records read from the file in large blocks and decoded one at a time
+// into buffers made once.
 struct case_reader {
   std::FILE* f = nullptr;
   const char* name = "intermed.x";
   case_layout layout;
-  std::vector<std::uint8_t> raw;          // one whole record
-  std::vector<std::uint16_t> masks;       // nwords_a axis-mask words
-  std::vector<float> values;              // nfloats inc values
+  std::vector<std::uint8_t> block;   // bytes read from f; the unread ones are [at, end)
+  std::size_t at = 0, end = 0;
+  bool file_ended = false;           // a read of f came up short
+  std::vector<std::uint16_t> masks;  // nwords_a axis-mask words
+  std::vector<float> values;         // nfloats inc values
 };
 
 // Reads the four counts after the header (r.f stands just after it, as
@@ -30,9 +33,9 @@ struct case_reader {
 // when na/2 exceeds what the axes need and the file could hold, or when all
 // three parts are empty but data follow. Nothing is allocated from the sizes.
 void read_case_layout(run_state& run, case_reader& r);
-// Reads the next record into r.raw and decodes r.masks and r.values. false at
-// the end of the file: the read of the first non-empty part yields nothing
-// (for a leading part, less than one word). A partial record stops the run
+// Decodes the next record into r.masks and r.values. false at the end of the
+// file: the first non-empty part of the record is missing (for a leading
+// part, less than one word of it is there). A partial record stops the run
 // with error(part_error[k]) where k is the part that came up short (leading,
 // masks, numbers). The buffers reach their size with the first record and
 // are reused for every later one.
@@ -41,6 +44,9 @@ bool read_case(case_reader& r, const int (&part_error)[3]);
 int read_intermed(run_state& run);
 void init_maskops(run_state& run, int n);
 void markelements(run_state& run, std::uint16_t* m);
+// Takes one case's n mask words into the and, or and last masks and counts
+// the data bits of every axis; end_maskops then sets each axis's maxbits,
+// the most data bits set in one case.
 void maskops(run_state& run, const std::uint16_t* c, int n);
 void end_maskops(run_state& run, int n);
 void print_masks(run_state& run, int n);

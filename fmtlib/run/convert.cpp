@@ -21,6 +21,7 @@
 #include "write/data.h"
 #include "write/funcs.h"
 #include "write/outputcsv.h"
+#include "write/outputsav.h"
 #include "write/outputts.h"
 #include "write/outputxml.h"
 
@@ -39,6 +40,10 @@ std::array<driver_row, n_drivers + 1> default_drivers() {
       {form_xml, "xml", "xml", "XML", 3, " ", "survey.xml", "survey.asc", outputxml, row_fixed, 0},
       {form_csv, "csv", "csv", "Tab seperated CSV", 3, " ", "survey.txt", "survey.csv", outputcsv,
        row_csv, 0},
+      // The system file: SPSS texts and labels, one file that its writer
+      // fills with the cases too; the missing text only counts in widths.
+      {form_spss, "sav", "sav", "SPSS system file", 3, " ", "survey.sav", nullptr, outputsav,
+       row_sav, 0},
       {0, nullptr, nullptr, nullptr, 0, "", nullptr, nullptr, nullptr, 0, 0},
   }};
 }
@@ -137,13 +142,17 @@ void convert(run_state& run, int argc, char** argv, bool quiet) {
   if (run.prt != 0) print_statvars(run);
   statstospss(run);
   row.writer(run, row.meta_file, row.data_file);
-  create_data(run, row.data_file, outputroutines[static_cast<std::size_t>(row.routines)],
-              data_write);
+  if (row.data_file != nullptr)
+    create_data(run, row.data_file, outputroutines[static_cast<std::size_t>(row.routines)],
+                data_write);
   close_output(run.debug, "debugfile");
   commit_outputs(run);
   free_store(run.store);
 
-  showmsg(run.out, "Produced files %s and %s\n", row.meta_file, row.data_file);
+  if (row.data_file != nullptr)
+    showmsg(run.out, "Produced files %s and %s\n", row.meta_file, row.data_file);
+  else
+    showmsg(run.out, "Produced file %s\n", row.meta_file);
   if (!quiet) showmsg(run.out, "\n Job completed.\n");
   ClosePTF(run);
 }

@@ -35,6 +35,7 @@ constexpr const char* usage_lines[] = {
     "*classic       classic - Classic triple-s",
     "*spss       spss    - SPSS format",
     "*csv       csv     - tab separated csv file",
+    "*sav       sav     - SPSS system file",
     "",
     "-p   - number following indicates precision. Default is worked",
     "\t      out by scanning the data",

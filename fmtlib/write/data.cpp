@@ -3,10 +3,18 @@
 // Triple-S and CSV writers.
 #include "write/data.h"
 
+#include <algorithm>
+#include <bit>
 #include <cctype>
 #include <cfloat>
+#include <climits>
+#include <cstdint>
 #include <cstdio>
+#include <cstring>
+#include <initializer_list>
+#include <map>
 #include <string>
+#include <string_view>
 
 #include "model/statvars.h"
 #include "model/xtostats.h"
@@ -28,11 +36,6 @@ constexpr const char* case_file = "intermed.x";
 // The -m text, or the output form's own missing text.
 std::string missing_text(const run_state& run) {
   return run.options.has_missing ? run.options.missing : run.defmissing;
-}
-
-// Element i of an axis is bit i mod 16 of the axis's word i div 16.
-bool bit_set(const std::uint16_t* words, int i) {
-  return ((words[i / 16] >> (i % 16)) & 1U) != 0;
 }
 
 std::string weight_file_name(const weight_slot& w) {
@@ -57,69 +60,350 @@ float read_weight(const weight_slot& w, std::int32_t ncases) {
   return be_f32(b, 0);
 }
 
-void put_single(run_state& run, const axis_info* a, const std::uint16_t* c,
-                const output_routines& row, const std::string& missing) {
-  std::FILE* out = run.data.fp_data.get();
-  const int index = -a->width;
-  int rank = 0;
-  for (int i = 0; i < a->counts->nelements; ++i) {
-    if (a->elements[i]->type == 0) continue;
-    if (bit_set(c, i)) {
-      const stat_var* v = a->single_var;
-      if (v != nullptr && rank < v->nvalues) row.put_int(run, out, v->values[rank], index);
-      return;
-    }
-    ++rank;
-  }
-  row.put_string(run, out, missing, index);
+// The plan of a pass: every field's codes, and for a row that writes text
+// the text of each code as the row itself writes it, and of the yes/no
+// fields of one byte of a mask word together.
+
+// Copies a ready text: 32 bytes at once, whatever its size (texts and the
+// pass's buffer have the room).
+constexpr std::size_t copy_room = 32;
+char* copy_text(char* out, const char* texts, ready_text t) {
+  std::memcpy(out, texts + t.text, copy_room);
+  if (t.size > copy_room) std::memcpy(out, texts + t.text, t.size);
+  return out + t.size;
 }
 
-void put_multi(run_state& run, const axis_info* a, const std::uint16_t* c, int p,
-               const output_routines& row, const std::string& missing) {
-  std::FILE* out = run.data.fp_data.get();
+ready_text add_text(data_plan& plan, std::string_view text) {
+  const auto at = static_cast<std::uint32_t>(plan.texts.size());
+  plan.texts.append(text);
+  return ready_text{at, static_cast<std::uint32_t>(text.size())};
+}
+
+std::string_view text_of(const data_plan& plan, ready_text t) {
+  return std::string_view(plan.texts).substr(t.text, t.size);
+}
+
+// What `put` makes the row write as the first field of a record, followed by
+// the row's separator. The row writes into the pass's buffer, which this
+// leaves empty, and ends the record there so that its record state starts
+// afresh.
+template <class Put>
+ready_text capture(run_state& run, const output_routines& row, Put put) {
+  out_buffer& sink = run.data.sink;
+  put();
+  std::string text(sink.bytes.data(), sink.used);
+  if (row.layout->separator != 0) text += row.layout->separator;
+  sink.used = 0;
+  if (row.end_record != nullptr) row.end_record(run, sink.stream);
+  sink.used = 0;
+  return add_text(run.data.plan, text);
+}
+
+field_code value_code(run_state& run, const output_routines& row, std::int32_t value, int index) {
+  field_code f{{0, 0}, value, index, code_value};
+  if (row.layout != nullptr)
+    f.ready = capture(run, row, [&] { row.put_int(run, run.data.sink.stream, value, index); });
+  return f;
+}
+
+field_code missing_code(run_state& run, const output_routines& row, int index) {
+  field_code f{{0, 0}, 0, index, code_missing};
+  if (row.layout != nullptr)
+    f.ready = capture(
+        run, row, [&] { row.put_string(run, run.data.sink.stream, run.data.plan.missing, index); });
+  return f;
+}
+
+// Room one of these codes can take in a record: its text, and a line end
+// before it when the row breaks lines.
+std::size_t room_of(const output_routines& row, std::initializer_list<field_code> codes) {
+  std::size_t n = 0;
+  for (const field_code& f : codes) n = std::max<std::size_t>(n, f.ready.size);
+  return n + (row.layout != nullptr && row.layout->line_limit != 0 ? 1 : 0);
+}
+
+// A single-coded axis writes the code of its first data element whose bit is
+// set: value code k of its variable for the k-th data element (no field when
+// the variable has no such code), else the missing text.
+void plan_single(run_state& run, const output_routines& row, const axis_info* a, int word) {
+  data_plan& plan = run.data.plan;
   const int index = -a->width;
-  bool any = false;
-  for (int w = 0; w < a->nwords; ++w) any = any || (c[w] & run.elmask[p + w]) != 0;
+  const auto first = static_cast<std::uint32_t>(plan.codes.size());
+  std::size_t room = 0;
+  int rank = 0;
+  for (int i = 0; i < 16 * a->nwords; ++i) {
+    field_code f{};
+    if (i < a->counts->nelements && a->elements[i]->type != 0) {
+      const stat_var* v = a->single_var;
+      if (v != nullptr && rank < v->nvalues) f = value_code(run, row, v->values[rank], index);
+      ++rank;
+    }
+    plan.codes.push_back(f);
+    room = std::max(room, room_of(row, {f}));
+  }
+  plan.codes.push_back(missing_code(run, row, index));
+  room = std::max(room, room_of(row, {plan.codes.back()}));
+  axis_step step{};
+  step.word = word;
+  step.nwords = a->nwords;
+  step.first = first;
+  plan.axes.push_back(step);
+  plan.record_bytes += room;
+}
+
+// The texts of the yes/no fields of one chunk for every value of its byte.
+// Chunks with the same fields' bits and texts share one table.
+std::uint32_t chunk_table(data_plan& plan, std::map<std::string, std::uint32_t>& tables,
+                          const field_chunk& c) {
+  std::string key;
+  for (std::uint32_t k = c.first; k < c.first + c.fields; ++k) {
+    const yes_no_field& y = plan.yes_no[k];
+    key += static_cast<char>(y.bit % 8);
+    for (int state = 0; state < 2; ++state) {
+      key += std::to_string(y.codes[state].ready.size) + ':';
+      key += text_of(plan, y.codes[state].ready);
+    }
+  }
+  const auto found = tables.find(key);
+  if (found != tables.end()) return found->second;
+  const auto table = static_cast<std::uint32_t>(plan.chunk_texts.size());
+  for (unsigned byte = 0; byte < 256; ++byte) {
+    std::string text;
+    for (std::uint32_t k = c.first; k < c.first + c.fields; ++k) {
+      const yes_no_field& y = plan.yes_no[k];
+      text += text_of(plan, y.codes[(byte >> (y.bit % 8)) & 1U].ready);
+    }
+    plan.chunk_texts.push_back(add_text(plan, text));
+  }
+  tables.emplace(std::move(key), table);
+  return table;
+}
+
+// A multi-coded axis writes one field per data element that has a variable:
+// its yes code when its bit is set, else its no code, or the missing text
+// when no data bit of the axis is set.
+void plan_multi(run_state& run, const output_routines& row, const axis_info* a, int word,
+                std::map<std::string, std::uint32_t>& tables) {
+  data_plan& plan = run.data.plan;
+  const int index = -a->width;
+  axis_step step{};
+  step.word = word;
+  step.nwords = a->nwords;
+  step.first = static_cast<std::uint32_t>(plan.yes_no.size());
+  step.first_chunk = static_cast<std::uint32_t>(plan.chunks.size());
+  step.multi = true;
+  std::string missing;
   for (int e = 0; e < a->counts->nelements; ++e) {
     const stat_var* v = a->multi_vars[e];
     if (a->elements[e]->type == 0 || v == nullptr) continue;
-    const bool set = bit_set(c, e);
-    if (!set && !any) {
-      row.put_string(run, out, missing, index);
-    } else if (row.id == row_fixed) {
+    yes_no_field y{static_cast<std::uint32_t>(16 * word + e), {}};
+    if (row.id == row_fixed) {
       // Fixed columns hold a bitstring digit whatever the codes: with
       // use_positions the yes code can be wider than the one-column field.
-      row.put_int(run, out, set ? 1 : 0, index);
-    } else if (set) {
-      row.put_int(run, out, v->values[1], index);
-    } else if (v->values[0] == -1 && row.id != row_spss) {
-      row.put_int(run, out, 0, -1);
+      y.codes[0] = value_code(run, row, 0, index);
+      y.codes[1] = value_code(run, row, 1, index);
     } else {
-      row.put_int(run, out, v->values[0], index);
+      // SPSS and the system file keep a "no" code of -1 as it is.
+      y.codes[0] = v->values[0] == -1 && row.id != row_spss && row.id != row_sav
+                       ? value_code(run, row, 0, -1)
+                       : value_code(run, row, v->values[0], index);
+      y.codes[1] = value_code(run, row, v->values[1], index);
     }
+    y.codes[2] = missing_code(run, row, index);
+    plan.record_bytes += room_of(row, {y.codes[0], y.codes[1], y.codes[2]});
+    missing += text_of(plan, y.codes[2].ready);
+    // A new chunk starts with the first field of the axis in each byte.
+    const auto byte_word = static_cast<std::int32_t>(y.bit / 16);
+    const auto byte_shift = static_cast<std::int32_t>(y.bit % 16 / 8 * 8);
+    if (step.chunks == 0 || plan.chunks.back().word != byte_word ||
+        plan.chunks.back().shift != byte_shift) {
+      plan.chunks.push_back(field_chunk{byte_word, byte_shift, 0, step.first + step.fields, 0});
+      ++step.chunks;
+    }
+    ++plan.chunks.back().fields;
+    ++step.fields;
+    plan.yes_no.push_back(y);
+  }
+  if (step.fields == 0) return;
+  if (row.layout != nullptr) {
+    for (std::uint32_t k = step.first_chunk; k < step.first_chunk + step.chunks; ++k)
+      plan.chunks[k].table = chunk_table(plan, tables, plan.chunks[k]);
+    step.missing = add_text(plan, missing);
+  }
+  plan.axes.push_back(step);
+}
+
+void make_plan(run_state& run, const output_routines& row) {
+  data_plan& plan = run.data.plan;
+  plan.axes.clear();
+  plan.codes.clear();
+  plan.yes_no.clear();
+  plan.chunks.clear();
+  plan.chunk_texts.clear();
+  plan.texts.clear();
+  plan.record_bytes = copy_room;
+  std::map<std::string, std::uint32_t> tables;
+  int p = 0;
+  for (const axis_info* a = run.axinf; a != nullptr; a = a->next) {
+    if (a->head->incase == 0) continue;
+    if (a->no_output == 0) {
+      if (a->maxbits >= 2)
+        plan_multi(run, row, a, p, tables);
+      else
+        plan_single(run, row, a, p);
+    }
+    p += a->nwords;
+  }
+  plan.texts.append(copy_room, '\0');
+}
+
+// Position of the first data bit set in the words of an axis of more than
+// one word (16 * word + bit), or 16 * nwords when none is.
+int first_data_bit(const std::uint16_t* words, const std::uint16_t* data, int nwords) {
+  for (int w = 0; w < nwords; ++w) {
+    const unsigned set = unsigned{words[w]} & data[w];
+    if (set != 0) return 16 * w + std::countr_zero(set);
+  }
+  return 16 * nwords;
+}
+
+// The code of a single-coded axis for the case with mask words c.
+inline const field_code& single_code(const data_plan& plan, const axis_step& a,
+                                     const std::uint16_t* c, const std::uint16_t* elmask) {
+  const unsigned set = unsigned{c[a.word]} & elmask[a.word];
+  // With one word, bit 16 stands for "none set".
+  const int i = a.nwords == 1 ? std::countr_zero(set | 0x10000U)
+                              : first_data_bit(c + a.word, elmask + a.word, a.nwords);
+  return plan.codes[a.first + static_cast<std::uint32_t>(i)];
+}
+
+bool any_data_bit(const axis_step& a, const std::uint16_t* c, const std::uint16_t* elmask) {
+  unsigned any = 0;
+  for (int w = a.word; w < a.word + a.nwords; ++w) any |= unsigned{c[w]} & elmask[w];
+  return any != 0;
+}
+
+// Index of a yes/no field's code: 0 no, 1 yes, 2 missing.
+unsigned yes_no_state(const yes_no_field& y, const std::uint16_t* c, bool any) {
+  return any ? (unsigned{c[y.bit / 16]} >> (y.bit % 16)) & 1U : 2U;
+}
+
+// Where the ready texts of one case go, and the record state of the row:
+// the length of the current line (rows that break lines) and the fields
+// written.
+struct text_cursor {
+  char* p;
+  std::size_t line;
+  int fields;
+};
+
+// Copies the ready texts of a case's axis fields, a whole byte's yes/no
+// fields at a time. With `lines`, a line ends before it reaches `limit`
+// characters, and where it may end inside a byte's fields they go one by
+// one.
+template <bool lines>
+void copy_texts(const data_plan& plan, const std::uint16_t* c, const std::uint16_t* elmask,
+                std::size_t limit, text_cursor& to) {
+  const char* texts = plan.texts.data();
+  char* p = to.p;
+  std::size_t line = to.line;
+  int fields = 0;
+  // Whether n more characters fit the line; an empty line takes anything.
+  auto fits = [&](std::size_t n) { return !lines || line + n < limit || line == 0; };
+  auto put = [&](ready_text t) {
+    if (!fits(t.size)) {
+      *p++ = '\n';
+      line = 0;
+    }
+    p = copy_text(p, texts, t);
+    if (lines) line += t.size;
+  };
+  for (const axis_step& a : plan.axes) {
+    if (!a.multi) {
+      const field_code& f = single_code(plan, a, c, elmask);
+      if (f.kind == code_none) continue;
+      put(f.ready);
+      ++fields;
+      continue;
+    }
+    fields += static_cast<int>(a.fields);
+    const bool any = any_data_bit(a, c, elmask);
+    if (!any && (!lines || line + a.missing.size < limit)) {
+      put(a.missing);
+      continue;
+    }
+    const field_chunk* chunk = plan.chunks.data() + a.first_chunk;
+    for (const field_chunk* end = chunk + a.chunks; chunk != end; ++chunk) {
+      const ready_text t =
+          plan.chunk_texts[chunk->table + ((unsigned{c[chunk->word]} >> chunk->shift) & 0xFFU)];
+      if (any && (!lines || line + t.size < limit)) {
+        put(t);
+        continue;
+      }
+      for (std::uint32_t k = chunk->first; k < chunk->first + chunk->fields; ++k)
+        put(plan.yes_no[k].codes[yes_no_state(plan.yes_no[k], c, any)].ready);
+    }
+  }
+  to = text_cursor{p, line, to.fields + fields};
+}
+
+// A row that writes text: the ready texts go straight into the pass's
+// buffer, and the record state that the row's own writers keep goes on
+// from them.
+void put_texts(run_state& run, const std::uint16_t* c, const text_layout& layout) {
+  const data_plan& plan = run.data.plan;
+  out_buffer& sink = run.data.sink;
+  text_cursor to{sink.room(plan.record_bytes), static_cast<std::size_t>(run.data.ib), 0};
+  if (layout.line_limit != 0) {
+    copy_texts<true>(plan, c, run.elmask, static_cast<std::size_t>(layout.line_limit), to);
+    run.data.ib = static_cast<int>(to.line);
+  } else {
+    copy_texts<false>(plan, c, run.elmask, 0, to);
+  }
+  if (layout.separator != 0 && to.fields != 0) {
+    // The separator after the last axis field goes; the row's own writers
+    // put one before any field that follows.
+    --to.p;
+    run.progmode->field_count += to.fields;
+  }
+  sink.commit(to.p);
+}
+
+// A row that takes numbers: put_int or put_string for every axis field.
+void put_numbers(run_state& run, const std::uint16_t* c, const output_routines& row) {
+  const data_plan& plan = run.data.plan;
+  std::FILE* out = run.data.fp_data.get();
+  auto put = [&](const field_code& f) {
+    if (f.kind == code_value)
+      row.put_int(run, out, f.value, f.index);
+    else if (f.kind == code_missing)
+      row.put_string(run, out, plan.missing, f.index);
+  };
+  for (const axis_step& a : plan.axes) {
+    if (!a.multi) {
+      put(single_code(plan, a, c, run.elmask));
+      continue;
+    }
+    const bool any = any_data_bit(a, c, run.elmask);
+    for (std::uint32_t k = a.first; k < a.first + a.fields; ++k)
+      put(plan.yes_no[k].codes[yes_no_state(plan.yes_no[k], c, any)]);
   }
 }
 
 }  // namespace
 
 void put_axes_data(run_state& run, const std::uint16_t* c, const output_routines& row) {
-  const std::string missing = missing_text(run);
-  int p = 0;
-  for (const axis_info* a = run.axinf; a != nullptr; a = a->next) {
-    if (a->head->incase == 0) continue;
-    if (a->no_output == 0) {
-      if (a->maxbits >= 2)
-        put_multi(run, a, c + p, p, row, missing);
-      else
-        put_single(run, a, c + p, row, missing);
-    }
-    p += a->nwords;
-  }
+  if (row.layout != nullptr)
+    put_texts(run, c, *row.layout);
+  else
+    put_numbers(run, c, row);
 }
 
 void create_data(run_state& run, const char* name, const output_routines& row, int mode) {
-  run.data.fp_data.reset(efopen(run, name, "wt"));
-  run.data.buffer.clear();
+  // Without a name the pass writes no file: the system file's rows hand
+  // their values to its own writer.
+  run.data.fp_data.reset(name != nullptr ? efopen(run, name, "wt") : nullptr);
+  run.data.ib = 0;
   // The field writers collect the pass's output in run.data.sink; it goes
   // nowhere once the pass ends, however it ends.
   run.data.sink.stream = run.data.fp_data.get();
@@ -142,7 +426,9 @@ void create_data(run_state& run, const char* name, const output_routines& row, i
   read_case_layout(run, r);
   check_numeric_fields(run, r, row);
 
-  const std::string missing = missing_text(run);
+  run.data.plan.missing = missing_text(run);
+  if (mode != data_measure) make_plan(run, row);
+  const std::string_view missing = run.data.plan.missing;
   static constexpr int short_record[3] = {202, 202, 202};
   std::FILE* out = run.data.fp_data.get();
   std::int32_t count = 0;
@@ -167,7 +453,7 @@ void create_data(run_state& run, const char* name, const output_routines& row, i
     std::fseek(run.wght[w].stream.get(), run.wght[w].position, SEEK_SET);
   run.data.sink.flush();
   run.data.sink.stream = nullptr;
-  close_output(run.data.fp_data, name);
+  if (name != nullptr) close_output(run.data.fp_data, name);
 }
 
 void settle_widths(std::vector<size_detail>& sizes) {

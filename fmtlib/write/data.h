@@ -17,12 +17,18 @@ struct stat_node;
 inline constexpr int data_write = 0;
 inline constexpr int data_measure = 1;
 
+// A writing pass (mode 0) first makes run.data.plan from the axes, their
+// variables and the row: for a row with a text_layout the ready text of
+// every code, else the numbers the row is handed. name null: no data file
+// (the system file's rows hand their values to its own writer).
 void create_data(run_state& run, const char* name, const output_routines& row, int mode);
+// The axis fields of one case with mask words c, from the pass's plan.
 void put_axes_data(run_state& run, const std::uint16_t* c, const output_routines& row);
 
 // Shared by the Triple-S and CSV writers: makes one size record per numeric
 // node of run.statlist (in list order), gives the Triple-S widths to the other
-// lone nodes when `fixed_columns`, and runs the measuring pass into data_name.
+// lone nodes when `fixed_columns`, and runs the measuring pass into data_name
+// (null: into no file).
 void measure_fields(run_state& run, const char* data_name, bool fixed_columns);
 
 // Raises each numeric field's width to the printed length of its smallest and

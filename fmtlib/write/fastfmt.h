@@ -34,6 +34,16 @@ inline char* fast_int(char* out, std::int32_t value, int width) {
 // fast_room bytes, or more for a larger width or decimals; see fast_fits).
 char* fast_fixed(char* out, double value, int width, int decimals);
 
+// The shape of the "%f" text of a value: its characters before the point
+// (all of them when it has none: an infinity or a NaN), its size, and whether
+// a digit other than 0 follows the point.
+struct fixed_shape {
+  std::size_t point;
+  std::size_t size;
+  bool fraction;
+};
+fixed_shape shape_of_f(double value);
+
 // "%*s" of text. Needs max(text size, |width|) bytes.
 char* fast_text(char* out, std::string_view text, int width);
 

@@ -81,21 +81,24 @@ void put_bytes(run_state& run, std::FILE* stream, std::string_view text) {
 // Widths beyond this (none that the data can give) keep the plain printf path.
 constexpr int max_fast_width = 1 << 20;
 
-// SPSS data lines never reach 78 characters: a field that would make the line
-// that long goes to the next line. A field of 78 characters or more (a long
-// missing text or numeric format) stands alone on its line. With
-// `blank_first` the field is a blank followed by text.
+// SPSS data lines never reach spss_line_limit characters: a field that
+// would make the line that long goes to the next line. A field of 78
+// characters or more (a long missing text or numeric format) stands alone on
+// its line. With `blank_first` the field is a blank followed by text.
 void spss_append(run_state& run, std::FILE* stream, std::string_view text,
                  bool blank_first = false) {
-  std::string& line = run.data.buffer;
+  int& line = run.data.ib;
   const std::size_t n = text.size() + (blank_first ? 1 : 0);
-  if (!line.empty() && line.size() + n >= 78) {
-    line += '\n';
-    put_bytes(run, stream, line);
-    line.clear();
+  char* const begin = field_begin(run, stream, 1 + n);
+  char* p = begin;
+  if (line != 0 && static_cast<std::size_t>(line) + n >= spss_line_limit) {
+    *p++ = '\n';
+    line = 0;
   }
-  if (blank_first) line += ' ';
-  line += text;
+  if (blank_first) *p++ = ' ';
+  std::memcpy(p, text.data(), text.size());
+  line += static_cast<int>(n);
+  field_end(run, stream, p + text.size());
 }
 
 // The tab before every field of a CSV line except the first; returns the
@@ -123,11 +126,8 @@ int printed_length(double value, int kind, int decimals) {
 
 void out_i(run_state& run, std::FILE* stream, std::int32_t value, int index) {
   const int width = field_width(run, index);
-  if (width > fast_limit || width < -fast_limit) {
-    std::fprintf(stream == run.data.sink.stream ? flushed(run) : stream, "%*d", width, value);
-    return;
-  }
-  char* p = field_begin(run, stream, fast_room);
+  char* p =
+      field_begin(run, stream, std::max(fast_room, static_cast<std::size_t>(std::abs(width))));
   field_end(run, stream, fast_int(p, value, width));
 }
 
@@ -187,16 +187,11 @@ void out_r(run_state& run, std::FILE* stream) { put_bytes(run, stream, "\n"); }
 
 void calc_f(run_state& run, std::FILE*, float value, int index) {
   size_detail& d = run.sizedetails[static_cast<std::size_t>(index)];
-  // The "%f" text of the value.
-  char buffer[fast_room];
-  const std::string_view text(buffer, static_cast<std::size_t>(
-                                          fast_fixed(buffer, static_cast<double>(value), 0, 6) -
-                                          buffer));
-  // An infinity or a NaN has no point and counts as whole.
-  std::size_t point = text.find('.');
-  if (point == std::string_view::npos) point = text.size();
-  const bool fraction =
-      point < text.size() && text.find_first_not_of('0', point + 1) != std::string_view::npos;
+  // The shape of the "%f" text of the value. An infinity or a NaN has no
+  // point and counts as whole.
+  const fixed_shape text = shape_of_f(static_cast<double>(value));
+  const std::size_t point = text.point;
+  const bool fraction = text.fraction;
 
   if (d.kind == size_none || d.kind == size_whole) d.kind = fraction ? size_real : size_whole;
   // A field that has held the missing text keeps kind 3 but still learns its
@@ -204,7 +199,7 @@ void calc_f(run_state& run, std::FILE*, float value, int index) {
   // does not change how the values are written.
   const bool measure_real = d.kind == size_real || (d.kind == size_text && fraction);
   if (measure_real) {
-    const auto n = static_cast<std::int32_t>(text.size() - point);
+    const auto n = static_cast<std::int32_t>(text.size - point);
     if (run.pflg != 0)
       d.decimals = run.pflg;
     else if (n > d.decimals)
@@ -214,7 +209,7 @@ void calc_f(run_state& run, std::FILE*, float value, int index) {
   if (d.decimals == 0)
     raise_width(d, point);
   else if (measure_real)
-    raise_width(d, text.size() + 1);
+    raise_width(d, text.size + 1);
   else
     raise_width(d, point + 2);
 
@@ -271,10 +266,8 @@ void spss_out_f(run_state& run, std::FILE* stream, float value, int) {
 }
 
 void spss_out_r(run_state& run, std::FILE* stream) {
-  std::string& line = run.data.buffer;
-  line += '\n';
-  put_bytes(run, stream, line);
-  line.clear();
+  put_bytes(run, stream, "\n");
+  run.data.ib = 0;
 }
 
 // Row 3: tab-separated fields without filling blanks.

@@ -160,6 +160,12 @@ void write_single_values(std::FILE* f, const value_list* vals) {
 
 }  // namespace
 
+std::string document_name(const stat_var* v, int k) {
+  if (v->axis != nullptr && v->axis->head != nullptr && v->axis->head->name != nullptr)
+    return rmspaces(v->axis->head->name);
+  return rmspaces(label_text(v->spssvar, k));
+}
+
 void outputxml(run_state& run, const char* meta_file, const char* data_file) {
   run.xml.fp_commands.reset(efopen(run, meta_file, "wt"));
   xml_header(run);
@@ -223,11 +229,7 @@ void output_xml_labels(run_state& run, const stat_node* node, int k, int start, 
   if (k <= 1) {
     ++run.xml.varnum;
     const char* type = k == 1 ? "multiple" : v->type == type_numeric ? "quantity" : "single";
-    const std::string source =
-        v->axis != nullptr && v->axis->head != nullptr && v->axis->head->name != nullptr
-            ? std::string(v->axis->head->name)
-            : label;
-    const std::string name = unique_document_name(run.xml.names, rmspaces(source));
+    const std::string name = unique_document_name(run.xml.names, document_name(v, k));
     std::fprintf(f, "\t\t\t<variable ident=\"%d\" type=\"%s\">\n\t\t\t<name>%s</name>\n",
                  run.xml.varnum, type, xmlfmt(name).c_str());
     std::fprintf(f, "\t\t\t<label>%s</label>\n", xmlfmt(label).c_str());

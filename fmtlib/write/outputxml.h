@@ -10,6 +10,7 @@
 namespace tx {
 struct run_state;
 struct stat_node;
+struct stat_var;
 
 // One entry per byte: the entity text of the byte, or "" for a byte written as
 // it is. Control bytes and 127 to 159 hold "#32", a blank.
@@ -20,6 +21,11 @@ void xml_header(run_state& run);
 void xml_labels(run_state& run, const char* data_file);
 void output_xml_labels(run_state& run, const stat_node* node, int k, int start, int finish);
 void xml_trailer(run_state& run);
+
+// The name the document gives a variable, before it is made unique: its
+// axis's name, else its label text (k as for output_xml_labels), through
+// rmspaces.
+std::string document_name(const stat_var* v, int k);
 
 // The text with XML escapes; a newline becomes "<br/>" except at the end,
 // where it is dropped; byte 128 is the euro sign.

@@ -1,0 +1,536 @@
+// SPSS system file writer: "survey.sav". ReadStat writes the header and the
+// dictionary; this module adds the multiple response sets record, which
+// ReadStat does not write, before the dictionary's end, and writes the cases
+// in the bytecode the header announces.
+#include "write/outputsav.h"
+
+#include <readstat.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <charconv>
+#include <cmath>
+#include <cstdint>
+#include <cstring>
+#include <limits>
+#include <string>
+#include <unordered_set>
+
+#include "model/statvars.h"
+#include "model/xtostats.h"
+#include "read/axinf.h"
+#include "read/title.h"
+#include "run/misc.h"
+#include "run/run_state.h"
+#include "run/showmsg.h"
+#include "write/data.h"
+#include "write/fastfmt.h"
+#include "write/funcs.h"
+#include "write/outputxml.h"
+
+namespace tx {
+
+void sav_state::writer_free::operator()(readstat_writer_s* w) const { readstat_writer_free(w); }
+
+namespace {
+
+constexpr std::size_t max_name = 64;
+constexpr std::size_t max_var_label = 255;
+constexpr std::size_t max_value_label = 120;
+constexpr std::size_t max_file_label = 64;
+// The widest print format and the most decimals a reader accepts.
+constexpr int max_format_width = 40;
+constexpr int max_format_decimals = 16;
+// Bytecode of the cases: 1 to 251 stand for a whole number code - bias.
+constexpr double compression_bias = 100;
+constexpr std::uint8_t code_raw = 253;
+constexpr std::uint8_t code_missing = 255;
+
+bool has_text(const char* text) { return text != nullptr && *text != '\0'; }
+bool is_letter(char c) { return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z'); }
+bool is_digit(char c) { return c >= '0' && c <= '9'; }
+
+std::string upper(std::string s) {
+  for (char& c : s)
+    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+  return s;
+}
+
+std::string lower(std::string s) {
+  for (char& c : s)
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+  return s;
+}
+
+bool is_reserved(const std::string& name) {
+  static constexpr const char* reserved[] = {"ALL", "AND", "BY",  "EQ", "GE", "GT",  "LE",
+                                             "LT",  "NE",  "NOT", "OR", "TO", "WITH"};
+  const std::string u = upper(name);
+  for (const char* r : reserved)
+    if (u == r) return true;
+  return false;
+}
+
+// --- writing through ReadStat -----------------------------------------
+
+// ReadStat's data writer: the dictionary is held until it is complete, then
+// every byte goes to the file. Returns -1 on a failed write (ReadStat then
+// reports a write error); it must not throw through ReadStat's frames.
+ssize_t put_bytes(const void* data, size_t len, void* ctx) {
+  auto& s = *static_cast<sav_state*>(ctx);
+  try {
+    if (s.holding) {
+      s.held.append(static_cast<const char*>(data), len);
+      return static_cast<ssize_t>(len);
+    }
+  } catch (...) {
+    s.write_failed = true;
+    errno = ENOMEM;
+    return -1;
+  }
+  if (std::fwrite(data, 1, len, s.file.get()) != len) {
+    s.write_failed = true;
+    return -1;
+  }
+  return static_cast<ssize_t>(len);
+}
+
+void check(run_state& run, readstat_error_t e, const char* what) {
+  if (e == READSTAT_OK) return;
+  if (run.sav.write_failed)
+    stop_run(1, format_text("ERROR: cannot write \"%s\": %s\n", run.progmode->meta_file,
+                            std::strerror(errno)));
+  stop_run(1, format_text("ERROR: cannot write \"%s\": %s: %s\n", run.progmode->meta_file, what,
+                          readstat_error_message(e)));
+}
+
+std::int32_t int_at(const std::string& d, std::size_t at) {
+  std::int32_t v;
+  std::memcpy(&v, d.data() + at, sizeof v);  // ReadStat writes the machine's byte order
+  return v;
+}
+
+// The offset of the dictionary-termination record (999) in the held bytes,
+// after the 176-byte file header; collects the 8-byte short name of every
+// numeric variable record on the way. Record layouts (32-bit words):
+//   2: type, has_label, n_missing, print, write, name[8]; label length and
+//      label padded to 4; n_missing values of 8 bytes
+//   3: count, then per label 8 bytes value, 1 length byte, label, padded so
+//      that length byte and label fill a multiple of 8
+//   4: count, then count variable indexes
+//   6: count, then count lines of 80 bytes
+//   7: subtype, size, count, then size * count bytes
+std::size_t find_terminator(const run_state& run, const std::string& d,
+                            std::vector<std::string>& short_names) {
+  std::size_t at = 176;
+  auto need = [&](std::size_t n) {
+    if (n > d.size() || at > d.size() - n)
+      stop_run(1, format_text("ERROR: cannot write \"%s\": ReadStat's dictionary ends early\n",
+                              run.progmode->meta_file));
+  };
+  auto word = [&](std::size_t k) { return int_at(d, at + 4 * k); };
+  for (;;) {
+    need(8);
+    const std::int32_t type = word(0);
+    if (type == 999) return at;
+    if (type == 2) {
+      need(32);
+      const std::int32_t width = word(1), has_label = word(2), missing = word(3);
+      if (width == 0) {
+        std::string name = d.substr(at + 24, 8);
+        name.erase(name.find_last_not_of(' ') + 1);
+        short_names.push_back(name);
+      }
+      at += 32;
+      if (has_label != 0) {
+        need(4);
+        const auto n = static_cast<std::uint32_t>(word(0));
+        at += 4 + (n + 3) / 4 * 4;
+      }
+      at += 8 * static_cast<std::size_t>(std::abs(missing));
+    } else if (type == 3) {
+      const auto count = static_cast<std::uint32_t>(word(1));
+      at += 8;
+      for (std::uint32_t i = 0; i < count; ++i) {
+        need(9);
+        const auto n = static_cast<std::uint8_t>(d[at + 8]);
+        at += 8 + (n + 1 + 7) / 8 * 8;
+      }
+    } else if (type == 4) {
+      at += 8 + 4 * static_cast<std::size_t>(static_cast<std::uint32_t>(word(1)));
+    } else if (type == 6) {
+      at += 8 + 80 * static_cast<std::size_t>(static_cast<std::uint32_t>(word(1)));
+    } else if (type == 7) {
+      need(16);
+      at += 16 + static_cast<std::size_t>(static_cast<std::uint32_t>(word(2))) *
+                     static_cast<std::uint32_t>(word(3));
+    } else {
+      stop_run(1, format_text("ERROR: cannot write \"%s\": record type %d in ReadStat's "
+                              "dictionary\n",
+                              run.progmode->meta_file, static_cast<int>(type)));
+    }
+  }
+}
+
+// The multiple response sets record (type 7, subtype 7): one line per set,
+// "$name=D<digits of the counted value> <counted value> <label length>
+// <label> <short names of the members, lower case>".
+std::string mrsets_record(const sav_state& s, const std::vector<std::string>& short_names) {
+  std::string text;
+  std::size_t line = 0;
+  for (std::size_t start = 0, end; start < s.mrsets.size(); start = end + 1, ++line) {
+    end = s.mrsets.find('\n', start);
+    text.append(s.mrsets, start, end - start);
+    for (const std::size_t field : s.members[line]) text.append(" ").append(lower(short_names[field]));
+    text += '\n';
+  }
+  std::string record(16, '\0');
+  const std::int32_t head[4] = {7, 7, 1, static_cast<std::int32_t>(text.size())};
+  std::memcpy(record.data(), head, sizeof head);
+  return record + text;
+}
+
+// Writes the held dictionary with the multiple response sets record before
+// its termination record, and everything ReadStat wrote after it.
+void release_dictionary(run_state& run) {
+  sav_state& s = run.sav;
+  s.holding = false;
+  std::vector<std::string> short_names;
+  const std::size_t end = find_terminator(run, s.held, short_names);
+  if (short_names.size() != s.nvars)
+    stop_run(1, format_text("ERROR: cannot write \"%s\": ReadStat wrote %zu of %zu variables\n",
+                            run.progmode->meta_file, short_names.size(), s.nvars));
+  double bias = 0;
+  if (s.held.size() >= 176)
+    std::memcpy(&bias, s.held.data() + 84, sizeof bias);  // after the header's case count
+  if (bias != compression_bias)
+    stop_run(1, format_text("ERROR: cannot write \"%s\": ReadStat's header has no bias of 100\n",
+                            run.progmode->meta_file));
+  std::string bytes = s.held.substr(0, end);
+  if (!s.mrsets.empty()) bytes += mrsets_record(s, short_names);
+  bytes.append(s.held, end);
+  s.held.clear();
+  if (put_bytes(bytes.data(), bytes.size(), &s) < 0) check(run, READSTAT_ERROR_WRITE, "dictionary");
+}
+
+// --- the cases ----------------------------------------------------------
+//
+// ReadStat's writer takes one call per value and compresses case by case;
+// the cases here go straight into the same bytecode: blocks of eight one-byte
+// codes, each followed by the 8-byte values its code 253 stands for. Code
+// 1 to 251 is the whole number code - 100 (the bias in the file header), 255
+// system-missing, 0 nothing (it fills the last block).
+
+
+// Room for one more value: its code's block and its 8 bytes.
+char* room(sav_state& s) {
+  if (s.cases.size() - s.used < 16) s.cases.resize(std::max(2 * s.cases.size(), out_buffer_size));
+  return s.cases.data();
+}
+
+void put_code(sav_state& s, char* bytes, std::uint8_t code) {
+  if (s.codes == 8) {
+    s.command = s.used;
+    std::memset(bytes + s.used, 0, 8);
+    s.used += 8;
+    s.codes = 0;
+  }
+  bytes[s.command + static_cast<std::size_t>(s.codes++)] = static_cast<char>(code);
+}
+
+void count_field(run_state& run) {
+  sav_state& s = run.sav;
+  if (s.field++ >= s.nvars)
+    stop_run(1, format_text("ERROR: cannot write \"%s\": a case has more than %zu fields\n",
+                            run.progmode->meta_file, s.nvars));
+}
+
+void put_missing(run_state& run) {
+  count_field(run);
+  put_code(run.sav, room(run.sav), code_missing);
+}
+
+void put_raw(sav_state& s, char* bytes, double v) {
+  put_code(s, bytes, code_raw);
+  std::memcpy(bytes + s.used, &v, sizeof v);  // the machine's byte order, as the header says
+  s.used += sizeof v;
+}
+
+void put_number(run_state& run, double v) {
+  count_field(run);
+  sav_state& s = run.sav;
+  char* bytes = room(s);
+  if (v >= 1 - compression_bias && v <= 251 - compression_bias && v == std::trunc(v))
+    put_code(s, bytes, static_cast<std::uint8_t>(v + compression_bias));
+  else
+    put_raw(s, bytes, v);
+}
+
+// Writes the compressed cases up to the open block (all of them at the end).
+void write_cases(run_state& run, bool last) {
+  sav_state& s = run.sav;
+  const std::size_t n = last || s.codes == 8 ? s.used : s.command;
+  if (put_bytes(s.cases.data(), n, &s) < 0) check(run, READSTAT_ERROR_WRITE, "cases");
+  s.cases.erase(0, n);
+  s.used -= n;
+  s.command -= std::min(s.command, n);
+}
+
+// --- the dictionary ----------------------------------------------------
+
+// The number data.xsp holds for an inc or weight value: the value of its
+// text there (" %f", or the f item's format), so 0.1f is 0.1 and not
+// 0.100000001490116. Infinities and NaNs, which no reader takes as a
+// number, are system-missing.
+double spss_number(const run_state& run, float value) {
+  const auto v = static_cast<double>(value);
+  if (!std::isfinite(v)) return std::numeric_limits<double>::quiet_NaN();
+  if (v == std::trunc(v)) return v + 0.0;  // whole: the text is exact; -0 reads as 0
+  char buffer[fast_room];
+  const char* text = buffer;
+  const char* end;
+  std::string formatted;
+  if (run.options.has_numeric_format) {
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wformat-nonliteral"
+    const int n = std::snprintf(nullptr, 0, run.options.numeric_format.c_str(), v);
+    formatted.resize(n > 0 ? static_cast<std::size_t>(n) : 0);
+    std::snprintf(formatted.data(), formatted.size() + 1, run.options.numeric_format.c_str(), v);
+#pragma GCC diagnostic pop
+    text = formatted.data();
+    end = text + formatted.size();
+    while (text != end && *text == ' ') ++text;
+  } else {
+    end = fast_fixed(buffer, v, 0, 6);
+  }
+  double result = 0;
+  std::from_chars(text, end, result);
+  return result + 0.0;
+}
+
+// "F w.d" within what readers accept.
+std::string print_format(int width, int decimals) {
+  width = std::clamp(width, 1, max_format_width);
+  decimals = std::clamp(decimals, 0, std::min(max_format_decimals, width - 1));
+  return format_text("F%d.%d", width, decimals);
+}
+
+std::string code_format(const value_list* vals) {
+  int w = 1;
+  for (int i = 0; vals != nullptr && i < vals->count; ++i)
+    w = std::max(w, std::snprintf(nullptr, 0, "%d", vals->codes[i]));
+  return print_format(w, 0);
+}
+
+// The SPSS form's value labels; a code that comes twice keeps its last
+// label, as the VALUE LABELS command leaves it.
+void add_value_labels(run_state& run, readstat_variable_t* rv, const value_list* vals,
+                      const std::string& name) {
+  std::vector<std::pair<std::int32_t, std::string>> labels;
+  for (int i = 0; vals != nullptr && i < vals->count; ++i) {
+    if (!has_text(vals->labels[i])) continue;
+    std::string text = sav_text(vals->labels[i], max_value_label);
+    auto same = std::find_if(labels.begin(), labels.end(),
+                             [&](const auto& l) { return l.first == vals->codes[i]; });
+    if (same != labels.end())
+      same->second = std::move(text);
+    else
+      labels.emplace_back(vals->codes[i], std::move(text));
+  }
+  if (labels.empty()) return;
+  readstat_label_set_t* set =
+      readstat_add_label_set(run.sav.writer.get(), READSTAT_TYPE_DOUBLE, name.c_str());
+  for (const auto& [code, text] : labels)
+    readstat_label_double_value(set, static_cast<double>(code), text.c_str());
+  readstat_variable_set_label_set(rv, set);
+}
+
+void add_variable(run_state& run, const stat_node* n, const std::string& name) {
+  const stat_var* v = n->var;
+  const spss_var* o = v->spssvar;
+  readstat_variable_t* rv =
+      readstat_add_variable(run.sav.writer.get(), name.c_str(), READSTAT_TYPE_DOUBLE, 0);
+  if (has_text(o->label)) readstat_variable_set_label(rv, sav_text(o->label, max_var_label).c_str());
+  if (v->type == type_numeric) {
+    readstat_variable_set_measure(rv, READSTAT_MEASURE_SCALE);
+    // The width and decimals the fixed-column writer uses for the field.
+    const size_detail* d = n->size;
+    const bool whole = d == nullptr || d->kind == size_whole;
+    readstat_variable_set_format(
+        rv, print_format(d != nullptr ? d->width : 1, whole ? 0 : d->decimals).c_str());
+  } else {
+    readstat_variable_set_measure(rv, READSTAT_MEASURE_NOMINAL);
+    readstat_variable_set_format(rv, code_format(o->vallist).c_str());
+    add_value_labels(run, rv, o->vallist, name);
+  }
+}
+
+// One multiple dichotomy set for a group of yes/no variables, counting their
+// common yes code; none, with a warning, when the yes codes differ.
+void add_set(run_state& run, const stat_node* g, std::size_t first_field,
+             std::unordered_set<std::string>& set_names) {
+  std::vector<std::size_t> fields;
+  std::size_t field = first_field;
+  for (const stat_node* n = g; n != nullptr; n = n->member, ++field) {
+    if (n->var->type != type_yesno || n->var->values[1] != g->var->values[1]) {
+      const char* axis = g->var->axis->head->name;
+      showmsg(run.err,
+              "WARNING: the yes codes of axis %s differ: survey.sav has no multiple response "
+              "set for it\n",
+              axis != nullptr ? axis : "");
+      return;
+    }
+    fields.push_back(field);
+  }
+  if (fields.size() < 2) return;
+  const std::string yes = std::to_string(g->var->values[1]);
+  const std::string base = std::string("$").append(sav_name(document_name(g->var, 1)));
+  std::string name = base.substr(0, max_name);
+  for (int k = 2; set_names.contains(lower(name)); ++k) {
+    const std::string suffix = format_text("_%d", k);
+    name = base.substr(0, max_name - suffix.size()) + suffix;
+  }
+  set_names.insert(lower(name));
+  const char* label = g->var->spssvar->label;
+  const std::string text = has_text(label) ? sav_text(label, max_var_label) : "";
+  run.sav.mrsets.append(name).append(format_text("=D%zu %s %zu ", yes.size(), yes.c_str(), text.size()))
+      .append(text)
+      .append("\n");
+  run.sav.members.push_back(std::move(fields));
+}
+
+void write_dictionary(run_state& run) {
+  sav_state& s = run.sav;
+  readstat_writer_t* w = s.writer.get();
+  check(run, readstat_set_data_writer(w, put_bytes), "data writer");
+  check(run, readstat_writer_set_compression(w, READSTAT_COMPRESS_ROWS), "compression");
+  check(run, readstat_writer_set_file_timestamp(w, run.now), "time stamp");
+  if (run.title != nullptr && run.title->count > 0 && has_text(run.title->lines[0]))
+    check(run, readstat_writer_set_file_label(w, sav_text(run.title->lines[0], max_file_label).c_str()),
+          "file label");
+
+  std::vector<std::string> names;
+  std::unordered_set<std::string> taken, set_names;
+  for (const stat_node* g = run.statlist; g != nullptr; g = g->nextgroup) {
+    const std::size_t first_field = s.nvars;
+    int k = 1;
+    for (const stat_node* n = g; n != nullptr; n = n->member, ++k) {
+      std::string name = document_name(n->var, g->member != nullptr ? 1 : 0);
+      if (g->member != nullptr) name += format_text("_%d", k);
+      add_variable(run, n, unique_sav_name(taken, sav_name(name)));
+      ++s.nvars;
+    }
+    if (g->member != nullptr) add_set(run, g, first_field, set_names);
+  }
+}
+
+}  // namespace
+
+std::string sav_text(std::string_view text, std::size_t max_bytes) {
+  text = text.substr(0, text.find('\0'));
+  std::string out;
+  out.reserve(std::min(text.size(), max_bytes));
+  for (const char ch : text) {
+    const auto b = static_cast<unsigned char>(ch);
+    char utf8[3];
+    std::size_t n = 1;
+    if (b == 128) {
+      std::memcpy(utf8, "\xE2\x82\xAC", 3);  // the euro sign
+      n = 3;
+    } else if (b < 32 || (b >= 127 && b < 160)) {
+      utf8[0] = ' ';
+    } else if (b >= 160) {
+      utf8[0] = static_cast<char>(0xC0 | (b >> 6));
+      utf8[1] = static_cast<char>(0x80 | (b & 0x3F));
+      n = 2;
+    } else {
+      utf8[0] = ch;
+    }
+    if (out.size() + n > max_bytes) break;
+    out.append(utf8, n);
+  }
+  return out;
+}
+
+std::string sav_name(std::string_view name) {
+  name = name.substr(0, name.find('\0'));
+  std::string out;
+  for (const char c : name)
+    out += is_letter(c) || is_digit(c) || c == '_' || c == '.' || c == '@' || c == '#' || c == '$'
+               ? c
+               : '_';
+  if (out.empty() || !is_letter(out[0])) out = std::string("@").append(out);
+  if (out.size() > max_name) out.resize(max_name);
+  while (out.size() > 1 && (out.back() == '.' || out.back() == '_')) out.pop_back();
+  if (is_reserved(out)) out = std::string("@").append(out);
+  return out;
+}
+
+std::string unique_sav_name(std::unordered_set<std::string>& taken, const std::string& name) {
+  std::string result = name;
+  for (int k = 2; taken.contains(lower(result)); ++k) {
+    const std::string suffix = format_text("_%d", k);
+    result = name.substr(0, max_name - suffix.size()) + suffix;
+  }
+  taken.insert(lower(result));
+  return result;
+}
+
+void outputsav(run_state& run, const char* meta_file, const char*) {
+  sav_state& s = run.sav;
+  s = sav_state{};
+  s.file.reset(efopen(run, meta_file, "wt"));
+  std::setvbuf(s.file.get(), nullptr, _IOFBF, out_buffer_size);
+  s.writer.reset(readstat_writer_init());
+  if (!s.writer) errormess(1, "ReadStat writer");
+
+  build_statlist(run);
+  measure_fields(run, nullptr, false);
+  write_dictionary(run);
+  check(run, readstat_begin_writing_sav(s.writer.get(), &s, run.ncases), "dictionary");
+  // ReadStat writes the dictionary when the first case begins, or when it
+  // ends writing a file without cases; its own cases are never used.
+  if (run.ncases > 0)
+    check(run, readstat_begin_row(s.writer.get()), "dictionary");
+  else
+    check(run, readstat_end_writing(s.writer.get()), "dictionary");
+  release_dictionary(run);
+  s.writer.reset();
+  create_data(run, nullptr, outputroutines[row_sav], data_write);
+  write_cases(run, true);
+  close_output(s.file, meta_file);
+}
+
+// Row 4: every field is a number of the current case.
+
+void sav_out_f(run_state& run, std::FILE*, float value, int) {
+  const double v = spss_number(run, value);
+  if (std::isnan(v))
+    put_missing(run);
+  else
+    put_number(run, v);
+}
+
+void sav_out_i(run_state& run, std::FILE*, std::int32_t value, int) {
+  count_field(run);
+  sav_state& s = run.sav;
+  char* bytes = room(s);
+  constexpr auto bias = static_cast<std::int32_t>(compression_bias);
+  if (value >= 1 - bias && value <= 251 - bias)
+    put_code(s, bytes, static_cast<std::uint8_t>(value + bias));
+  else
+    put_raw(s, bytes, value);
+}
+
+void sav_out_s(run_state& run, std::FILE*, std::string_view, int) { put_missing(run); }
+
+void sav_out_r(run_state& run, std::FILE*) {
+  sav_state& s = run.sav;
+  if (s.field != s.nvars)
+    stop_run(1, format_text("ERROR: cannot write \"%s\": a case has %zu of %zu fields\n",
+                            run.progmode->meta_file, s.field, s.nvars));
+  s.field = 0;
+  if (s.used >= out_buffer_size / 2) write_cases(run, false);
+}
+
+}  // namespace tx

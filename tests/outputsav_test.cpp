@@ -1,0 +1,133 @@
+// The system-file writer: its name and text rules, and survey.sav read by
+// PSPP, R haven and the readstat command against the SPSS syntax form of the
+// same job (tests/readers/sav_check.py).
+#include "write/outputsav.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "testkit.h"
+
+namespace tx {
+namespace {
+
+TEST(Outputsav, NamesAreMadeValidAndUnique) {
+  const struct {
+    std::string xml_name, name;
+  } cases[] = {
+      {"_1stchoice", "@_1stchoice"},  // the XML form's name of "1st choice"
+      {"caf\xe9s", "caf_s"},
+      {"caf\xe9", "caf"},  // "_", then dropped at the end
+      {"Q_5a__.", "Q_5a"},
+      {"and", "@and"},
+      {"With", "@With"},
+      {"TOTAL", "TOTAL"},
+      {"#x", "@#x"},
+      {"$x", "@$x"},
+      {"", "@"},
+      {"a@b#c$d.e", "a@b#c$d.e"},
+      {std::string(70, 'a'), std::string(64, 'a')},
+      {std::string(63, 'a') + "_b", std::string(63, 'a')},  // cut, then "_" dropped
+  };
+  for (const auto& c : cases) EXPECT_EQ(c.name, sav_name(c.xml_name)) << c.xml_name;
+
+  std::unordered_set<std::string> taken;
+  const std::string long_name(64, 'q');
+  const struct {
+    std::string name, unique;
+  } names[] = {{"Age", "Age"},
+               {"AGE", "AGE_2"},
+               {"age_2", "age_2_2"},  // taken by the second, ignoring case
+               {"age", "age_3"},
+               {long_name, long_name},
+               {long_name, long_name.substr(0, 62) + "_2"}};
+  for (const auto& n : names) EXPECT_EQ(n.unique, unique_sav_name(taken, n.name)) << n.name;
+}
+
+TEST(Outputsav, TextsBecomeUtf8) {
+  const struct {
+    std::string text;
+    std::size_t max;
+    std::string utf8;
+  } cases[] = {
+      {"Caf\xe9 \x80", 255, "Caf\xc3\xa9 \xe2\x82\xac"},
+      {"a\tb\nc\x7f\x85\x9f" "d", 255, "a b c   d"},
+      {"\xa0\xaf\xff", 255, "\xc2\xa0\xc2\xaf\xc3\xbf"},
+      {std::string("ab\0cd", 5), 255, "ab"},
+      {"abc\xe9", 4, "abc"},  // a character is never split
+      {"ab\x80", 4, "ab"},
+      {"ab\x80", 5, "ab\xe2\x82\xac"},
+  };
+  for (const auto& c : cases) EXPECT_EQ(c.utf8, sav_text(c.text, c.max)) << c.text;
+}
+
+namespace fs = std::filesystem;
+
+// Writes the job of a JSON file with txjob into dir.
+void write_job(const std::string& json, const std::string& dir) {
+  const testkit::result r = testkit::run_program(TXJOB_BINARY, {json, dir}, dir);
+  ASSERT_EQ(0, r.status) << r.err;
+}
+
+TEST(Outputsav, RealReadersAgreeWithTheSyntaxForm) {
+  const std::string cases = std::string(TX_SOURCE_DIR) + "/tests/cases/";
+  const struct {
+    std::string job, spssrc;
+    int scale;
+    const char* names;  // null: not checked
+    const char* sets;
+  } jobs[] = {
+      {cases + "sav-mended/job.json", "", 3,
+       "@_1stchoice,Colours_1,Colours_2,Colours_3,@and,Hometown,"
+       "Aquestionnamesolongthatitrunspastthesixtyfourbytesasystemfileall,Pets_1,Pets_2,"
+       "HOMETOWN_2,Ageinyears,Spendin,weight0",
+       "$Colours=Colours_1 Colours_2 Colours_3;$Pets=Pets_1 Pets_2"},
+      {cases + "sav-mended/job.json", "c", 3, nullptr, ""},  // yes codes differ: no set
+      // Codes from the element texts, names removed from labels, two decimals.
+      {cases + "sav-mended/job.json", "k;S;f=8.2", 3, nullptr, nullptr},
+      {cases + "sav-nocases/job.json", "", 1, "Colours,q2,age", ""},
+      {std::string(TX_SOURCE_DIR) + "/examples/demo/job.json", "", 5, nullptr,
+       "$Magazinesread=Magazinesread_1 Magazinesread_2 Magazinesread_3 Magazinesread_4 "
+       "Magazinesread_5 Magazinesread_6 Magazinesread_7 Magazinesread_8 Magazinesread_9 "
+       "Magazinesread_10 Magazinesread_11 Magazinesread_12 Magazinesread_13 Magazinesread_14 "
+       "Magazinesread_15 Magazinesread_16 Magazinesread_17 Magazinesread_18 Magazinesread_19;"
+       "$Services=Services_1 Services_2 Services_3 Services_4"},
+  };
+  for (const auto& j : jobs) {
+    const std::string what = j.job + " with TXSPSSRC=" + j.spssrc;
+    testkit::temp_dir dir;
+    write_job(j.job, dir.path);
+    fs::create_directory(dir / "spss");
+    fs::create_directory(dir / "sav");
+    const testkit::env_list env = {{"TXSPSSRC", j.spssrc}};
+    testkit::env_list spss_env = env, sav_env = env;
+    spss_env.emplace_back("TXPERM", dir / "spss");
+    sav_env.emplace_back("TXPERM", dir / "sav");
+    testkit::result r =
+        testkit::convert(dir.path, {"tx2spss", "-q", "255", "-r", "120", "-m", "."}, spss_env);
+    ASSERT_EQ(0, r.status) << what << r.err;
+    r = testkit::convert(dir.path, {"tx2sav"}, sav_env);
+    ASSERT_EQ(0, r.status) << what << r.err;
+
+    std::string command = "cd '" + std::string(TX_SOURCE_DIR) +
+                          "/tests/readers' && /usr/bin/python3 sav_check.py '" +
+                          (dir / "sav/survey.sav") + "' '" + (dir / "spss") + "' " +
+                          std::to_string(j.scale);
+    if (j.names != nullptr || j.sets != nullptr)
+      command += std::string(" '") + (j.names != nullptr ? j.names : "") + "'";
+    if (j.sets != nullptr) command += std::string(" '") + j.sets + "'";
+    std::FILE* p = popen((command + " 2>&1").c_str(), "r");
+    ASSERT_NE(nullptr, p);
+    std::string out;
+    char buf[4096];
+    for (std::size_t n; (n = std::fread(buf, 1, sizeof buf, p)) > 0;) out.append(buf, n);
+    EXPECT_EQ(0, pclose(p)) << what << "\n" << out.substr(0, 4000);
+  }
+}
+
+}  // namespace
+}  // namespace tx

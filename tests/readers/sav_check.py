@@ -1,0 +1,166 @@
+#!/usr/bin/python3
+"""Reads a survey.sav with GNU PSPP, R haven and the readstat command and
+checks it against the SPSS syntax form of the same job.
+
+Usage: sav_check.py SAV SPSSDIR SCALE [NAMES [SETS]]
+
+SPSSDIR holds commands.xsp and data.xsp written with -q 255 -r 120 -m .
+(labels not cut, "." for a missing value). The last SCALE variables must be
+scale, the others nominal. NAMES, when given, is the list of variable names
+separated by ","; SETS the multiple response sets, "$name=member member"
+separated by ";" (empty: none). An empty NAMES is not checked. Every reader must read the file without an
+error or warning, and find the names, variable labels, value labels,
+measurement levels, sets, file label and values (system-missing where
+data.xsp has ".") as stated. Exit status 0 when all agree, 1 otherwise.
+"""
+import csv
+import io
+import os
+import subprocess
+import sys
+import tempfile
+
+from pspp_check import parse_commands, tables
+
+
+def job_text(text):
+    """An 8-bit job text as the system file holds it: UTF-8, byte 128 the
+    euro sign, other control bytes blanks, cut to the first TITLE line's
+    or label's limit by the caller."""
+    out = []
+    for ch in text:
+        b = ord(ch)
+        out.append("\u20ac" if b == 128 else " " if b < 32 or 127 <= b < 160 else ch)
+    return "".join(out)
+
+
+def cut(text, limit):
+    while len(text.encode("utf-8")) > limit:
+        text = text[:-1]
+    return text
+
+
+def title_of(path):
+    with open(path, encoding="latin-1") as f:
+        for line in f:
+            if line.startswith("TITLE "):
+                t = line[len("TITLE "):].rstrip("\n")[:-1]
+                return t[1:-1].replace('""', '"') if t.startswith('"') else t
+    return ""
+
+
+def check(sav, spss_dir, scale, names_arg, sets_arg):
+    problems = []
+    spss_names, labels, values = parse_commands(os.path.join(spss_dir, "commands.xsp"))
+    with open(os.path.join(spss_dir, "data.xsp"), encoding="latin-1") as f:
+        tokens = f.read().split()
+    n = len(spss_names)
+    want_labels = [cut(job_text(labels.get(v, "")), 255) for v in spss_names]
+    want_values = [{c: cut(job_text(t), 120) for c, t in values.get(v, {}).items()}
+                   for v in spss_names]
+    want_levels = ["Nominal"] * (n - scale) + ["Scale"] * scale
+    # The header pads the file label with blanks: trailing ones do not count.
+    want_title = cut(job_text(title_of(os.path.join(spss_dir, "commands.xsp"))), 64).rstrip(" ")
+    cases = [tokens[i:i + n] for i in range(0, len(tokens), n)] if n else []
+
+    with tempfile.TemporaryDirectory() as work:
+        syntax = os.path.join(work, "read.sps")
+        with open(syntax, "w") as f:
+            f.write("SET TVARS=NAMES TNUMBERS=VALUES.\nGET FILE='%s'.\nDISPLAY DICTIONARY.\n"
+                    "MRSETS /DISPLAY NAME=ALL.\nLIST.\n" % sav)
+        out = os.path.join(work, "out.csv")
+        p = subprocess.run(["pspp", "-O", "format=csv", "-o", out, syntax],
+                           capture_output=True, text=True)
+        report = open(out).read() if os.path.exists(out) else ""
+        if p.returncode != 0 or p.stderr.strip():
+            problems.append("pspp: status %d: %s" % (p.returncode, p.stderr.strip()))
+        for line in report.split("\n"):
+            if "error" in line.lower() or "warning" in line.lower():
+                problems.append("pspp: " + line)
+        got = tables(report)
+        rows = got.get("Variables", [[]])
+        head = rows[0]
+        names = [r[0] for r in rows[1:]]
+        if len(names) != n:
+            problems.append("pspp: %d variables, the syntax form has %d" % (len(names), n))
+        if names_arg and names != names_arg.split(","):
+            problems.append("pspp: names %s, wanted %s" % (names, names_arg))
+        for r, label, level in zip(rows[1:], want_labels, want_levels):
+            if r[head.index("Label")] != label:
+                problems.append("pspp: label of %s is %r, wanted %r" % (r[0], r[2], label))
+            if r[head.index("Measurement Level")] != level:
+                problems.append("pspp: %s is %s, wanted %s" % (r[0], r[3], level))
+        seen, current = {}, None
+        for r in got.get("Value Labels", [])[1:]:
+            current = r[0] or current
+            seen.setdefault(current, {})[float(r[1])] = r[2]
+        wanted = {name: v for name, v in zip(names, want_values) if v}
+        if seen != wanted:
+            problems.append("pspp: value labels %s, wanted %s" % (seen, wanted))
+        sets = {r[0]: r[4].split("\n") for r in got.get("Multiple Response Sets", [])[1:]}
+        if sets_arg is not None:
+            want_sets = dict((s.split("=")[0], s.split("=")[1].split(" "))
+                             for s in sets_arg.split(";") if s)
+            if sets != want_sets:
+                problems.append("pspp: sets %s, wanted %s" % (sets, want_sets))
+
+        script = os.path.join(work, "read.R")
+        with open(script, "w") as f:
+            f.write('suppressMessages(library(haven)); d <- read_sav(commandArgs(TRUE)[1])\n'
+                    'cat("label\\t", attr(d, "label"), "\\n", sep = "")\n'
+                    'for (v in names(d)) { x <- d[[v]]; l <- attr(x, "labels")\n'
+                    '  cat("var\\t", v, "\\t", attr(x, "label", exact = TRUE), "\\n", sep = "")\n'
+                    '  for (i in seq_along(l)) cat("value\\t", v, "\\t", sprintf("%.17g", l[[i]]),'
+                    ' "\\t", names(l)[i], "\\n", sep = "") }\n'
+                    'for (i in seq_len(nrow(d))) cat("case\\t", paste(ifelse(is.na(unlist(d[i, ])),'
+                    ' ".", sprintf("%.17g", unlist(d[i, ]))), collapse = "\\t"), "\\n", sep = "")\n')
+        p = subprocess.run(["Rscript", script, sav], capture_output=True, text=True)
+        if p.returncode != 0 or p.stderr.strip():
+            problems.append("haven: status %d: %s" % (p.returncode, p.stderr.strip()))
+        lines = [l.split("\t") for l in p.stdout.split("\n") if l]
+        r_label = [l[1] for l in lines if l[0] == "label"]
+        if r_label != [want_title]:
+            problems.append("haven: file label %s, wanted %r" % (r_label, want_title))
+        r_vars = [(l[1], l[2]) for l in lines if l[0] == "var"]
+        if r_vars != list(zip(names, want_labels)):
+            problems.append("haven: variables %s, wanted %s" % (r_vars, list(zip(names, want_labels))))
+        r_values = {}
+        for l in lines:
+            if l[0] == "value":
+                r_values.setdefault(l[1], {})[float(l[2])] = l[3]
+        if r_values != wanted:
+            problems.append("haven: value labels %s, wanted %s" % (r_values, wanted))
+        r_cases = [l[1:] for l in lines if l[0] == "case"]
+        if len(r_cases) != len(cases):
+            problems.append("haven: %d cases, data.xsp has %d" % (len(r_cases), len(cases)))
+        number = lambda t: None if t == "." else float(t)
+        for i, (want, got_case) in enumerate(zip(cases, r_cases)):
+            if [number(t) for t in want] != [number(t) for t in got_case]:
+                problems.append("haven: case %d is %s, data.xsp %s" % (i + 1, got_case, want))
+
+        dump = os.path.join(work, "readstat.csv")
+        p = subprocess.run(["readstat", sav, dump], capture_output=True, text=True)
+        if p.returncode != 0:
+            problems.append("readstat: status %d: %s" % (p.returncode, p.stderr.strip()))
+        elif cases:
+            with open(dump) as f:
+                rows = list(csv.reader(f))
+            if len(rows) != len(cases) + 1:
+                problems.append("readstat: %d rows, data.xsp has %d" % (len(rows) - 1, len(cases)))
+    return problems
+
+
+def main():
+    args = sys.argv[1:]
+    if len(args) < 3:
+        print(__doc__)
+        return 2
+    problems = check(args[0], args[1], int(args[2]), args[3] if len(args) > 3 else None,
+                     args[4] if len(args) > 4 else None)
+    for p in problems[:20]:
+        print(p[:2000])
+    return 1 if problems else 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())

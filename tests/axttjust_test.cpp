@@ -5,7 +5,7 @@
 #include <cstring>
 #include <string>
 
-#include "tests/testkit.h"
+#include "testkit.h"
 #include "txlib/bytes.h"
 
 namespace {

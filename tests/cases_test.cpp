@@ -159,14 +159,17 @@ void run_case(const fs::path& dir) {
   testkit::env_list env = {{"TXPERM", out},
                            {"SOURCE_DATE_EPOCH", std::to_string(testkit::pinned_time)}};
   std::string cwd = job, outputs = out;
-  bool built = false;
   std::vector<std::vector<std::string>> checks, afters;
   auto build = [&](const std::vector<std::string>& args) {
     const testkit::result r = testkit::run_program(TXJOB_BINARY, args, work.path);
     ASSERT_EQ(0, r.status) << name << ": txjob " << args[0] << ":\n" << r.err;
-    built = true;
   };
-  for (const step& s : read_case(dir / "case")) {
+  const std::vector<step> steps = read_case(dir / "case");
+  if (std::none_of(steps.begin(), steps.end(),
+                   [](const step& s) { return s.verb == "job" || s.verb == "synthetic"; }) &&
+      fs::exists(dir / "job.json"))
+    build({(dir / "job.json").string(), job});
+  for (const step& s : steps) {
     const std::string at = name + "/case:" + std::to_string(s.line);
     std::vector<std::string> w;
     for (const std::string& word : s.words) w.push_back(expand(word, dirs));
@@ -207,7 +210,6 @@ void run_case(const fs::path& dir) {
       FAIL() << at << ": unknown step \"" << s.verb << "\"";
     }
   }
-  if (!built && fs::exists(dir / "job.json")) build({(dir / "job.json").string(), job});
   ASSERT_FALSE(command.empty()) << name << ": the case has no run line";
 
   // Files that are there before the run (the job's own, when the outputs go

@@ -1,5 +1,5 @@
-// Field writers on size records in memory; what they write is captured from a
-// memory stream.
+// The field writers, one table each for writing and measuring: every row runs
+// a list of fields through one row of outputroutines and compares the bytes.
 #include "fmtlib/write/funcs.h"
 
 #include <gtest/gtest.h>
@@ -7,63 +7,93 @@
 #include <cfloat>
 #include <cmath>
 #include <limits>
+#include <string>
 #include <vector>
 
 #include "fmtlib/read/intermed.h"
 #include "fmtlib/run/convert.h"
-#include "fmtlib/write/outputcsv.h"
 #include "testkit.h"
 
 namespace tx {
 namespace {
 
-constexpr float lowest = -3.4028235e38f;
-constexpr float highest = 3.4028235e38f;
+constexpr float inf = std::numeric_limits<float>::infinity();
+constexpr float nan = std::numeric_limits<float>::quiet_NaN();
 
-struct field_run {
-  run_state run;
-  explicit field_run(int fields = 1) {
-    run.progmode = &run.drivers[default_driver];
-    for (int i = 0; i < fields; ++i)
-      run.sizedetails.push_back(size_detail{i, size_none, 0, 0, lowest, highest});
-  }
-  size_detail& d(int i = 0) { return run.sizedetails[static_cast<std::size_t>(i)]; }
-  void measure(std::initializer_list<float> values, int index = 0) {
-    for (float v : values) {
-      if (v == missing_value)
-        calc_s(run, nullptr, " ", index);
-      else
-        calc_f(run, nullptr, v, index);
-    }
-  }
-  std::string write(const std::function<void(std::FILE*)>& fn) { return testkit::capture(fn); }
+// One field: 'f' a float, 'i' an int, 's' a text, 'r' the end of a record.
+struct field {
+  char op;
+  double value = 0;
+  int index = 0;
+  const char* text = "";
 };
 
-TEST(Funcs, FixedColumnsWriteInTheFieldWidth) {
-  field_run f;
-  f.d() = {0, size_whole, 3, 0, 12, 12};
-  EXPECT_EQ(" 12", f.write([&](std::FILE* s) { out_f(f.run, s, 12.0f, 0); }));
-  EXPECT_EQ("  7", f.write([&](std::FILE* s) { out_i(f.run, s, 7, -3); }));
-  EXPECT_EQ("  5", f.write([&](std::FILE* s) { out_i(f.run, s, 5, 0); }));
-  EXPECT_EQ("\n", f.write([&](std::FILE* s) { out_r(f.run, s); }));
-  // Control bytes and bytes above 127 become blanks; the field keeps its width.
-  EXPECT_EQ("  a b", f.write([&](std::FILE* s) { out_s(f.run, s, "a\tb", -5); }));
-  EXPECT_EQ("x y", f.write([&](std::FILE* s) { out_s(f.run, s, "x\xe9y", -1); }));
+void put(run_state& run, const output_routines& row, std::FILE* f, const field& x) {
+  switch (x.op) {
+    case 'f': return row.put_float(run, f, static_cast<float>(x.value), x.index);
+    case 'i': return row.put_int(run, f, static_cast<std::int32_t>(x.value), x.index);
+    case 's': return row.put_string(run, f, x.text, x.index);
+    default: return row.end_record(run, f);
+  }
 }
 
-TEST(Funcs, RealValuesGetSevenDecimals) {
-  field_run f;
-  f.measure({1.5f, 12.25f});
-  EXPECT_EQ(size_real, f.d().kind);
-  EXPECT_EQ(7, f.d().decimals);
-  EXPECT_EQ(10, f.d().width);  // "12.250000" and one more
-  EXPECT_EQ(1.5f, f.d().min);
-  EXPECT_EQ(12.25f, f.d().max);
-  EXPECT_EQ(" 1.5000000", f.write([&](std::FILE* s) { out_f(f.run, s, 1.5f, 0); }));
-  EXPECT_EQ("12.2500000", f.write([&](std::FILE* s) { out_f(f.run, s, 12.25f, 0); }));
+std::vector<field> many(int n, field x) { return std::vector<field>(static_cast<std::size_t>(n), x); }
+
+TEST(Funcs, FieldWritersWriteTheFormsBytes) {
+  const std::string fifteen = [] {
+    std::string s;
+    for (int i = 0; i < 15; ++i) s += " 1234";
+    return s;
+  }();
+  std::vector<field> nineteen = many(19, {'i', 1234, -1});
+  nineteen.push_back({'r'});
+  const struct {
+    int row;
+    size_detail d;  // ordinal, kind, width, decimals, max, min
+    const char* numeric_format;
+    std::vector<field> fields;
+    std::string want;
+  } cases[] = {
+      {row_fixed, {0, size_whole, 3, 0, 12, 12}, nullptr,
+       {{'f', 12}, {'i', 7, -3}, {'i', 5, 0}, {'r'}}, " 12  7  5\n"},
+      // Control bytes and bytes above 127 become blanks; the width stays.
+      {row_fixed, {}, nullptr, {{'s', 0, -5, "a\tb"}, {'s', 0, -1, "x\xe9y"}}, "  a bx y"},
+      {row_fixed, {0, size_real, 10, 7, 12.25f, 1.5f}, nullptr, {{'f', 1.5}, {'f', 12.25}},
+       " 1.500000012.2500000"},
+      {row_fixed, {0, size_whole, 10, 0, 3e9f, 3e9f}, nullptr, {{'f', 3e9}, {'f', -12.9}},
+       "3000000000       -12"},
+      {row_fixed, {0, size_whole, 3, 0, 0, 0}, nullptr, {{'f', inf}, {'f', nan}}, "infnan"},
+      {row_fixed, {0, size_text, 4, 2, 0, 0}, nullptr, {{'f', 2.5}, {'f', -0.125}}, "2.50-0.12"},
+      {row_spss, {}, nullptr,
+       {{'f', 3}, {'f', 2.5}, {'f', 0.000001}, {'i', -1, -1}, {'s', 0, -1, "-99.99"}, {'r'}},
+       " 3 2.5 0.000001 -1 -99.99\n"},
+      // A line never reaches 80 characters; a longer field stands alone.
+      {row_spss, {}, nullptr, nineteen, fifteen + "\n 1234 1234 1234 1234\n"},
+      {row_spss, {}, nullptr, {{'s', 0, -1, "xxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxx"}, {'i', 1, -1}, {'r'}},
+       " xxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxx\n 1\n"},
+      {row_spss, {}, nullptr, {{'r'}, {'r'}}, "\n\n"},  // an empty case is a line too
+      {row_spss, {}, " %.2f", {{'f', 2.5}, {'f', 3}, {'f', 0.01}, {'r'}}, " 2.5 3 0.01\n"},
+      {row_csv, {0, size_real, 0, 2, 0, 0}, nullptr,
+       {{'i', 1, -1}, {'i', 2, -1}, {'s', 0, 0, " "}, {'r'}, {'f', 2.5}, {'r'}}, "1\t2\t \n2.50\n"},
+  };
+  for (const auto& c : cases) {
+    run_state run;
+    run.progmode = &run.drivers[default_driver];
+    run.sizedetails = {c.d};
+    if (c.numeric_format != nullptr) {
+      run.options.has_numeric_format = true;
+      run.options.numeric_format = c.numeric_format;
+    }
+    const std::string got = testkit::capture([&](std::FILE* f) {
+      for (const field& x : c.fields) put(run, outputroutines[c.row], f, x);
+    });
+    EXPECT_EQ(c.want, got) << "row " << c.row << ", first field " << c.fields[0].value;
+  }
 }
 
+// The measuring pass: kind, width, decimals and range of one numeric field.
 TEST(Funcs, MeasuringKindsWidthsAndRanges) {
+  const float m = missing_value;
   const struct {
     std::vector<float> values;
     int pflg;
@@ -72,125 +102,38 @@ TEST(Funcs, MeasuringKindsWidthsAndRanges) {
   } cases[] = {
       {{3, 97}, 0, size_whole, 2, 0, 3, 97},
       {{-3, 8}, 0, size_whole, 2, 0, -3, 8},
-      {{-2.5f, -7.25f}, 0, size_real, 10, 7, -7.25f, -2.5f},  // all negative: true maximum
-      {{2.5f}, 2, size_real, 9, 2, 2.5f, 2.5f},               // -p 2; "%f" is 8 long
+      {{1.5f, 12.25f}, 0, size_real, 10, 7, 1.5f, 12.25f},
+      {{-2.5f, -7.25f}, 0, size_real, 10, 7, -7.25f, -2.5f},
+      {{2.5f}, 2, size_real, 9, 2, 2.5f, 2.5f},  // -p 2; "%f" is 8 long
       {{5, 0.5f}, 0, size_real, 9, 7, 0.5f, 5},
-      // The missing text makes kind 3; a later fractional value still gives
-      // the decimals, and the widths follow the "%f" text as for a real field.
-      {{missing_value, 1.5f, 2.25f}, 0, size_text, 9, 7, 1.5f, 2.25f},
-      {{1.5f, 2.25f, missing_value}, 0, size_text, 9, 7, 1.5f, 2.25f},
-      {{missing_value, 4, 12}, 0, size_text, 2, 0, 4, 12},
-      {{missing_value}, 0, size_text, 1, 0, highest, lowest},
-      // Outside the 32-bit range the "%f" text still gives the width.
-      {{3e9f}, 0, size_whole, 10, 0, 3e9f, 3e9f},
+      // The missing text makes kind 3; later values still give decimals.
+      {{m, 1.5f, 2.25f}, 0, size_text, 9, 7, 1.5f, 2.25f},
+      {{1.5f, 2.25f, m}, 0, size_text, 9, 7, 1.5f, 2.25f},
+      {{m, 4, 12}, 0, size_text, 2, 0, 4, 12},
+      {{m}, 0, size_text, 1, 0, FLT_MAX, -FLT_MAX},
+      {{3e9f}, 0, size_whole, 10, 0, 3e9f, 3e9f},  // beyond the 32-bit range
+      {{inf}, 0, size_whole, 3, 0, FLT_MAX, inf},
+      {{nan, 4}, 0, size_whole, 3, 0, 4, 4},  // a NaN moves neither end
   };
   for (const auto& c : cases) {
-    field_run f;
-    f.run.pflg = c.pflg;
-    for (float v : c.values) f.measure({v});
+    run_state run;
+    run.progmode = &run.drivers[default_driver];
+    run.pflg = c.pflg;
+    run.sizedetails = {size_detail{0, size_none, 0, 0, -FLT_MAX, FLT_MAX}};
+    for (float v : c.values) {
+      if (v == m)
+        calc_s(run, nullptr, " ", 0);
+      else
+        calc_f(run, nullptr, v, 0);
+    }
+    const size_detail& d = run.sizedetails[0];
     const std::string what = testing::PrintToString(c.values);
-    EXPECT_EQ(c.kind, f.d().kind) << what;
-    EXPECT_EQ(c.width, f.d().width) << what;
-    EXPECT_EQ(c.decimals, f.d().decimals) << what;
-    EXPECT_EQ(c.min, f.d().min) << what;
-    EXPECT_EQ(c.max, f.d().max) << what;
+    EXPECT_EQ(c.kind, d.kind) << what;
+    EXPECT_EQ(c.width, d.width) << what;
+    EXPECT_EQ(c.decimals, d.decimals) << what;
+    EXPECT_EQ(c.min, d.min) << what;
+    EXPECT_EQ(c.max, d.max) << what;
   }
-}
-
-TEST(Funcs, InfinitiesAndNansMeasureAsWhole) {
-  const float inf = std::numeric_limits<float>::infinity();
-  const float nan = std::numeric_limits<float>::quiet_NaN();
-  field_run f(2);
-  f.measure({inf}, 0);
-  EXPECT_EQ(size_whole, f.d(0).kind);
-  EXPECT_EQ(3, f.d(0).width);
-  EXPECT_EQ(inf, f.d(0).max);
-  f.measure({nan, 4}, 1);
-  EXPECT_EQ(size_whole, f.d(1).kind);
-  EXPECT_EQ(4, f.d(1).max);  // a NaN changes neither end of the range
-  EXPECT_EQ(4, f.d(1).min);
-  EXPECT_EQ("inf", f.write([&](std::FILE* s) { out_f(f.run, s, inf, 0); }));
-  EXPECT_EQ("nan", whole_number_text(nan));
-}
-
-TEST(Funcs, WholeNumbersOutsideTheIntRangeKeepTheirValue) {
-  const struct {
-    double value;
-    const char* text;
-  } cases[] = {{2147483647.0, "2147483647"},  {-2147483648.0, "-2147483648"},
-               {3e9, "3000000000"},           {-4294967296.0, "-4294967296"},
-               {12.9, "12"},                  {-12.9, "-12"},
-               {3.4028234663852886e38, "340282346638528859811704183484516925440"}};
-  for (const auto& c : cases) EXPECT_EQ(c.text, whole_number_text(c.value)) << c.value;
-
-  field_run f;
-  f.d() = {0, size_whole, 10, 0, 3e9f, 3e9f};
-  EXPECT_EQ("3000000000", f.write([&](std::FILE* s) { out_f(f.run, s, 3e9f, 0); }));
-  EXPECT_EQ(10, printed_length(3e9, size_whole, 0));
-  EXPECT_EQ(10, printed_length(12.25, size_real, 7));
-  EXPECT_EQ(2, printed_length(9.5, size_text, 0));  // "%.0f" rounds to 10
-}
-
-TEST(Funcs, SpssFreeFormat) {
-  field_run f;
-  auto line = [&](const std::function<void(std::FILE*)>& fields) {
-    return f.write([&](std::FILE* s) {
-      fields(s);
-      spss_out_r(f.run, s);
-    });
-  };
-  EXPECT_EQ(" 3 2.5 0.000001 -1 -99.99\n", line([&](std::FILE* s) {
-              spss_out_f(f.run, s, 3.0f, 0);
-              spss_out_f(f.run, s, 2.5f, 0);
-              spss_out_f(f.run, s, 0.000001f, 0);
-              spss_out_i(f.run, s, -1, -1);
-              spss_out_s(f.run, s, "-99.99", -1);
-            }));
-  // Nineteen fields of five characters: a sixteenth would make the line 80.
-  const std::string fifteen = [] {
-    std::string s;
-    for (int i = 0; i < 15; ++i) s += " 1234";
-    return s;
-  }();
-  EXPECT_EQ(fifteen + "\n 1234 1234 1234 1234\n", line([&](std::FILE* s) {
-              for (int i = 0; i < 19; ++i) spss_out_i(f.run, s, 1234, -1);
-            }));
-  // Every case starts on a new line, an empty case too.
-  EXPECT_EQ("\n", line([](std::FILE*) {}));
-
-  f.run.options.has_numeric_format = true;
-  f.run.options.numeric_format = " %.2f";
-  EXPECT_EQ(" 2.5 3 0.01\n", line([&](std::FILE* s) {
-              spss_out_f(f.run, s, 2.5f, 0);
-              spss_out_f(f.run, s, 3.0f, 0);
-              spss_out_f(f.run, s, 0.01f, 0);
-            }));
-}
-
-TEST(Funcs, SpssFieldLongerThanALineStandsAlone) {
-  field_run f;
-  const std::string text(100, 'x');
-  const std::string out = f.write([&](std::FILE* s) {
-    spss_out_s(f.run, s, text, -1);
-    spss_out_i(f.run, s, 1, -1);
-    spss_out_r(f.run, s);
-  });
-  EXPECT_EQ(" " + text + "\n 1\n", out);
-}
-
-TEST(Funcs, TabSeparatedFields) {
-  field_run f;
-  f.d().decimals = 2;
-  const std::string out = f.write([&](std::FILE* s) {
-    outcsv_i(f.run, s, 1, -1);
-    outcsv_i(f.run, s, 2, -1);
-    outcsv_s(f.run, s, " ", 0);
-    outcsv_r(f.run, s);
-    outcsv_f(f.run, s, 2.5f, 0);
-    outcsv_r(f.run, s);
-  });
-  EXPECT_EQ("1\t2\t \n2.50\n", out);
-  EXPECT_EQ(0, f.run.progmode->field_count);
 }
 
 }  // namespace

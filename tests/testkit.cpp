@@ -190,18 +190,6 @@ testing::AssertionResult same_bytes(const std::string& expected, const std::stri
                                      << "\nactual:   " << context(actual);
 }
 
-testing::AssertionResult matches_golden(const std::string& rel, const std::string& actual) {
-  const std::string path = std::string(TX_SOURCE_DIR) + "/tests/golden/" + rel;
-  const char* update = std::getenv("TX_UPDATE_GOLDEN");
-  if (update != nullptr && std::strcmp(update, "1") == 0) {
-    fs::create_directories(fs::path(path).parent_path());
-    write_file(path, actual);
-    return testing::AssertionSuccess();
-  }
-  if (!file_exists(path)) return testing::AssertionFailure() << "no golden file " << path;
-  return same_bytes(read_file(path), actual);
-}
-
 std::string capture(const std::function<void(std::FILE*)>& fn) {
   mem_stream m;
   fn(m.f);

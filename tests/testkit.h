@@ -1,5 +1,5 @@
 // Test kit: in-process conversions with pinned time, the real program as a
-// process, byte-for-byte comparison and golden files.
+// process, byte-for-byte comparison.
 #pragma once
 #include <gtest/gtest.h>
 
@@ -66,9 +66,6 @@ result run_program(const std::string& argv0, const std::vector<std::string>& arg
 
 // Names the first byte and line where the two differ.
 testing::AssertionResult same_bytes(const std::string& expected, const std::string& actual);
-
-// Compares with tests/golden/<rel>; TX_UPDATE_GOLDEN=1 rewrites the file instead.
-testing::AssertionResult matches_golden(const std::string& rel, const std::string& actual);
 
 // A stream into memory; text() gives what was written so far.
 struct mem_stream {

@@ -73,8 +73,8 @@ def run_pspp(job_dir, work, include, problems):
         f.write('SAVE OUTFILE="%s".\n' % sav)
     out = os.path.join(work, "out.csv")
     p = subprocess.run(["pspp", "-O", "format=csv", "-o", out, syntax], cwd=job_dir,
-                       capture_output=True, text=True, encoding="latin-1")
-    report = open(out, encoding="latin-1").read() if os.path.exists(out) else ""
+                       capture_output=True, text=True, encoding="utf-8", errors="replace")
+    report = open(out, encoding="utf-8", errors="replace").read() if os.path.exists(out) else ""
     if p.returncode != 0 or p.stderr.strip():
         problems.append("%s: status %d: %s" % (include, p.returncode, p.stderr.strip()))
     for line in report.split("\n"):

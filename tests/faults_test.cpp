@@ -133,8 +133,9 @@ TEST(Faults, OutputsThatCannotBeWrittenStop) {
                                         HasSubstr(perm[0] == 'f' ? output : f.data_file)))
           << what;
       EXPECT_THAT(r.out, Not(HasSubstr("Produced file"))) << what;
-      if (perm[0] == 'f')  // the link alone is left
+      if (perm[0] == 'f') {  // the link alone is left
         EXPECT_EQ(1, std::distance(fs::directory_iterator(dir / perm), {})) << what;
+      }
     }
   }
 }

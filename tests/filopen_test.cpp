@@ -40,8 +40,11 @@ TEST(Filopen, NamesReachTheirDirectories) {
     testkit::scoped_env env({{"TXPERM", c.perm}, {"TXTEMP", c.temp}, {"TXSUFF", c.suff}});
     ASSERT_EQ(0, ftmpinit());
     std::string path = "unset";
-    if (c.call == 't') EXPECT_EQ(1, tmpopname(c.name.c_str(), path));
-    if (c.call == 'd') EXPECT_EQ(1, tmpdirname(path));
+    if (c.call == 't') {
+      EXPECT_EQ(1, tmpopname(c.name.c_str(), path));
+    } else if (c.call == 'd') {
+      EXPECT_EQ(1, tmpdirname(path));
+    }
     if (c.call == 'o' && !foutname(c.name.c_str(), path)) path.clear();
     EXPECT_EQ(c.path, path) << c.call << " " << c.name.substr(0, 30);
   }

@@ -69,7 +69,7 @@ TEST(Options, ListItems) {
   const std::string warn8 = "WARNING: Specified value below minimum of 8 - ignored ";
   const std::string unknown = "tx2fmt: Unknown option ";
   const struct {
-    std::string list, fields, err, stop;
+    std::string list, fields, err{}, stop{};
   } cases[] = {
       {"c;S;r=30;z", "1 0 0 2 30 0 1 0 d0"},
       {"-e ; q = 12", "0 1 0 0 0 12 0 0 d0"},  // a leading "-", blanks around "="
@@ -129,7 +129,7 @@ TEST(Options, CommandLine) {
   const std::string below = " is below minimum of 8 (ignored)\n";
   const struct {
     std::vector<std::string> words;
-    std::string fields, rest, err;  // rest: the first word that is no option, then -p and -l
+    std::string fields, rest, err{};  // rest: the first word that is no option, then -p and -l
   } cases[] = {
       {{"-f", "spss"}, "0 0 0 0 30 0 0 0 d0", "- spss p7 l0"},
       {{"-p", "12"}, "0 0 0 0 30 0 0 0 d0", "- xml p0 l0"},

@@ -157,7 +157,9 @@ int read_intermed(run_state& run) {
   const case_layout& l = r.layout;
   if (run.prt != 0)
     showmsg(run.debug.get(), "\n\n levels %d nt %d na %d ni %d", l.levels, l.nt, l.na, l.ni);
-  const int n = static_cast<int>(l.nwords_a);
+  // A file that ends right after the sizes holds no case: its masks need no
+  // more words than the axes take, however long its records would be.
+  const int n = static_cast<int>(bytes_left(r.f) == 0 ? axis_words(run) : l.nwords_a);
   init_maskops(run, n);
   run.ncases = 0;
   while (read_case(r, part_errors)) {

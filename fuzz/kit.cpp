@@ -91,6 +91,10 @@ void workspace::put(const std::string& name, std::string_view bytes) const {
   std::fclose(f);
 }
 
+void workspace::enter() const {
+  if (chdir(dir_.c_str()) != 0) std::abort();
+}
+
 void workspace::remove(const std::string& name) const {
   std::error_code ec;
   fs::remove(name, ec);

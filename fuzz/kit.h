@@ -30,6 +30,10 @@ class workspace {
   }
   // Removes every file the run left, so the next conversion starts clean.
   void remove(const std::string& name) const;
+  // Makes it the current directory again (a run enters the directory its
+  // command line names).
+  void enter() const;
+  const std::string& dir() const { return dir_; }
 
  private:
   std::string dir_;

@@ -19,6 +19,7 @@ std::string convert_once(const workspace& ws, const char* argv0, const job_setti
   std::string problem;
   try {
     convert(q.run, static_cast<int>(words.size()), argv.data(), /*quiet=*/true);
+    ws.enter();
     const std::string out = q.out();
     if (out.find("Produced file") == std::string::npos)
       problem = std::string(argv0) + ": a completed run reported no files";
@@ -28,10 +29,12 @@ std::string convert_once(const workspace& ws, const char* argv0, const job_setti
          (row->data_file != nullptr && access(row->data_file, F_OK) != 0)))
       problem = std::string(argv0) + ": a completed run left out a file it reported";
   } catch (const run_stopped& stop) {
-    if (stop.status != 0 && stop.status != 1)
+    ws.enter();
+    // 0: the usage text; 1: a failed conversion; 2: a command-line error.
+    if (stop.status < 0 || stop.status > 2)
       problem = std::string(argv0) + ": stopped with status " + std::to_string(stop.status);
-    else if (stop.status == 1 && stop.message.empty())
-      problem = std::string(argv0) + ": stopped with status 1 and no message";
+    else if (stop.status != 0 && stop.message.empty())
+      problem = std::string(argv0) + ": stopped with a failure and no message";
     else if (q.out().find("Produced file") != std::string::npos)
       problem = std::string(argv0) + ": reported files and then stopped";
   }
@@ -49,6 +52,8 @@ std::string fuzz_job(input data) {
   workspace ws;
   ws.put_all(files);
   if (s.spssrc) setenv("TXSPSSRC", s.spssrc->c_str(), 1);
+  // Outputs stay in the workspace whatever directory a command line names.
+  setenv("TXPERM", ws.dir().c_str(), 1);
   const int free_fd = lowest_free_fd();
   // TX_FUZZ_FORMS (program names separated by ",") narrows a fuzzing session
   // to some forms; the replay in the tests always takes all five.

@@ -107,12 +107,13 @@ std::FILE* open_staged(run_state& run, const char* name) {
   struct stat st {};
   const bool exists = stat(path.c_str(), &st) == 0;
   if (exists && !S_ISREG(st.st_mode)) return std::fopen(path.c_str(), "w");
+  // From the temporary file's creation until the list names it.
+  const interrupts_held held;
   std::string temp;
   std::FILE* f = open_beside(path, exists ? &st : nullptr, temp);
   if (f == nullptr) return nullptr;
   // A file opened again in the same run (the measuring pass, then the
   // writing pass) replaces its earlier temporary file.
-  const interrupts_held held;
   for (staged_output& s : run.outputs.files)
     if (s.path == path) {
       unlink(s.temp.c_str());
@@ -149,10 +150,11 @@ void commit_outputs(run_state& run) {
   std::vector<staged_output>& files = run.outputs.files;
   while (!files.empty()) {
     const staged_output& s = files.front();
+    // A renamed file leaves the list before a handler could remove it.
+    const interrupts_held held;
     if (std::rename(s.temp.c_str(), s.path.c_str()) != 0)
       stop_run(1, format_text("ERROR: cannot write \"%s\": %s\n", s.name.c_str(),
                               std::strerror(errno)));
-    const interrupts_held held;
     files.erase(files.begin());
   }
 }

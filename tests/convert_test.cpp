@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <vector>
 
 #include "testkit.h"
 
@@ -62,6 +63,25 @@ TEST(Convert, TwoConversionsInOneProcessGiveTheSameBytes) {
       EXPECT_EQ(first.out + first.err, second.out + second.err);
     }
   }
+}
+
+// A directory word moves the process only for its own run: the next
+// conversion reads the same word from where the first one started, and
+// writes the same bytes.
+TEST(Convert, ADirectoryWordHoldsForItsOwnRunOnly) {
+  testkit::temp_dir dir;
+  const std::string json = std::string(TX_SOURCE_DIR) + "/tests/cases/jobs/grid.json";
+  ASSERT_EQ(0, testkit::run_program(TXJOB_BINARY, {json, dir.path + "/job"}, dir.path).status);
+  const std::vector<std::string> args{"tx2xml", "job"};
+  const std::vector<testkit::result> runs = testkit::convert_in_turn(dir.path, {args, args});
+  ASSERT_EQ(0, runs[0].status) << runs[0].err;
+  ASSERT_EQ(0, runs[1].status) << runs[1].err;
+  EXPECT_EQ(runs[0].out + runs[0].err, runs[1].out + runs[1].err);
+  const std::string xml = dir.path + "/job/survey.xml";
+  const std::string second = testkit::read_file(xml);
+  ASSERT_EQ(0, testkit::convert(dir.path, args).status);
+  EXPECT_TRUE(testkit::same_bytes(second, testkit::read_file(xml)));
+  EXPECT_FALSE(testkit::file_exists(dir.path + "/survey.xml"));
 }
 
 }  // namespace

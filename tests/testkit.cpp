@@ -95,12 +95,10 @@ struct scoped_cwd {
 
 }  // namespace
 
-result convert(const std::string& dir, std::vector<std::string> args, const env_list& env) {
-  cleared_env cleared;
-  env_list all = env;
-  all.emplace_back("TZ", "UTC");
-  scoped_env vars(all);
-  scoped_cwd cwd(dir);
+namespace {
+
+// One conversion in this process, in the current directory.
+result convert_here(const std::string& dir, std::vector<std::string> args) {
   mem_stream out, err;
   std::vector<char*> argv;
   for (std::string& a : args) argv.push_back(a.data());
@@ -125,6 +123,25 @@ result convert(const std::string& dir, std::vector<std::string> args, const env_
   r.out = out.text();
   r.err = err.text();
   return r;
+}
+
+}  // namespace
+
+std::vector<result> convert_in_turn(const std::string& dir,
+                                    const std::vector<std::vector<std::string>>& runs,
+                                    const env_list& env) {
+  cleared_env cleared;
+  env_list all = env;
+  all.emplace_back("TZ", "UTC");
+  scoped_env vars(all);
+  scoped_cwd cwd(dir);
+  std::vector<result> results;
+  for (const std::vector<std::string>& args : runs) results.push_back(convert_here(dir, args));
+  return results;
+}
+
+result convert(const std::string& dir, std::vector<std::string> args, const env_list& env) {
+  return convert_in_turn(dir, {std::move(args)}, env).front();
 }
 
 tx::run_stopped expect_stop(const std::function<void()>& fn) {

@@ -55,6 +55,10 @@ struct scoped_env {
 // output directory unless TXPERM is given), with TZ=UTC and the pinned time.
 // TXSPSSRC, TXTEMP, TXPERM, TXSUFF and TXHOME are unset unless listed.
 result convert(const std::string& dir, std::vector<std::string> args, const env_list& env = {});
+// Several conversions, one after the other, started in `dir` as above.
+std::vector<result> convert_in_turn(const std::string& dir,
+                                    const std::vector<std::vector<std::string>>& runs,
+                                    const env_list& env = {});
 
 // Runs fn; fails the test unless it stops the run. Returns the stop.
 tx::run_stopped expect_stop(const std::function<void()>& fn);

@@ -1,5 +1,6 @@
 #include "run/convert.h"
 
+#include <fcntl.h>
 #include <unistd.h>
 
 #include <cctype>
@@ -102,6 +103,22 @@ void enter_job_directory(const char* directory) {
                           std::strerror(errno)));
 }
 
+// The directory a conversion starts in, entered again when it ends however
+// it ends: a directory word moves the process only for its own run, and the
+// next conversion in the process reads its words from the same place.
+struct start_directory {
+  int fd = open(".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  start_directory() = default;
+  start_directory(const start_directory&) = delete;
+  start_directory& operator=(const start_directory&) = delete;
+  ~start_directory() {
+    if (fd < 0) return;
+    const int failed = fchdir(fd);  // nowhere to report it from here
+    static_cast<void>(failed);
+    close(fd);
+  }
+};
+
 void read_job(run_state& run) {
   init(run);
   get_title(run);
@@ -129,6 +146,7 @@ void convert(run_state& run, int argc, char** argv, bool quiet) {
   get_options(run, 1, no_words);
   run.options.has_missing = false;  // only -m on the command line sets the missing text
   run.options.missing.clear();
+  const start_directory back;
   enter_job_directory(argcrack(run, argc, argv, run.program_name.c_str()));
   settle_missing_text(run);
 

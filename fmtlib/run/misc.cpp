@@ -100,10 +100,20 @@ struct interrupts_held {
   interrupts_held& operator=(const interrupts_held&) = delete;
 };
 
+// The path from the root: a run that ends in another directory than the one
+// its outputs were opened in still finds their temporary files.
+std::string absolute(std::string path) {
+  if (path.empty() || path[0] == '/') return path;
+  std::string here(PATH_MAX, '\0');
+  if (getcwd(here.data(), here.size()) == nullptr) return path;
+  here.resize(std::strlen(here.c_str()));
+  return here + "/" + path;
+}
+
 std::FILE* open_staged(run_state& run, const char* name) {
   std::string path;
   if (!foutname(name, path)) return nullptr;
-  path = link_target(path);
+  path = absolute(link_target(path));
   struct stat st {};
   const bool exists = stat(path.c_str(), &st) == 0;
   if (exists && !S_ISREG(st.st_mode)) return std::fopen(path.c_str(), "w");

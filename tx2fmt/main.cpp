@@ -1,5 +1,6 @@
 // tx2fmt: converts one Tabulex job into Triple-S XML, Triple-S classic, SPSS
-// syntax or tab-separated CSV, chosen by the name the program is started under.
+// syntax, an SPSS system file or tab-separated CSV, chosen by the name the
+// program is started under.
 #include <cerrno>
 #include <csignal>
 #include <cstdio>

@@ -1,12 +1,13 @@
 #!/usr/bin/env bash
 # Dependencies point one way: the driver (run/convert, options, ptf) may use
 # every stage; a writer the model, the readers and the run's shared services
-# (run_state, misc, showmsg, nstore); the model the readers and those
-# services; a reader only those services; txlib nothing of the converter.
+# (run_state, misc, showmsg, nstore, readahead, writebehind); the model the
+# readers and those services; a reader only those services; txlib nothing of
+# the converter.
 # Prints every include that breaks this and fails.
 set -u
 cd "${1:-$(dirname "$0")/..}" || exit 2
-base='run/(run_state|misc|showmsg|nstore)\.h|txlib/'
+base='run/(run_state|misc|showmsg|nstore|readahead|writebehind)\.h|txlib/'
 declare -A allowed=(
   [fmtlib/write]="write/|model/|read/|$base"
   [fmtlib/model]="model/|read/|$base"
@@ -15,6 +16,8 @@ declare -A allowed=(
   [fmtlib/run/misc]="$base"
   [fmtlib/run/showmsg]="$base"
   [fmtlib/run/nstore]="$base"
+  [fmtlib/run/readahead]="$base"
+  [fmtlib/run/writebehind]="$base"
   [txlib]='^[a-z_]+\.h$'
 )
 bad=0

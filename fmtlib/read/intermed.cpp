@@ -50,7 +50,8 @@ std::size_t available(case_reader& r, std::size_t n) {
     const std::size_t size = std::max(block_size, r.end + std::min(n - r.end, read_step));
     if (r.block.size() < size) r.block.resize(size);
     const std::size_t want = r.block.size() - r.end;
-    const std::size_t got = std::fread(r.block.data() + r.end, 1, want, r.f);
+    if (!r.ahead) r.ahead = std::make_unique<read_ahead>(r.f);
+    const std::size_t got = r.ahead->read(reinterpret_cast<char*>(r.block.data() + r.end), want);
     r.end += got;
     r.file_ended = got < want;
   }
@@ -111,6 +112,7 @@ void read_case_layout(run_state& run, case_reader& r) {
     if (c != EOF)
       stop_damaged(r.name, "its case records have size 0 but case data follow the sizes");
   }
+  r.ahead.reset();
   r.at = r.end = 0;
   r.file_ended = false;
   r.masks.clear();

@@ -3,8 +3,10 @@
 #pragma once
 #include <cstdint>
 #include <cstdio>
+#include <memory>
 #include <vector>
 
+#include "run/readahead.h"
 #include "run/run_state.h"
 
 namespace tx {
@@ -22,6 +24,7 @@ struct case_reader {
   std::vector<std::uint8_t> block;   // bytes read from f; the unread ones are [at, end)
   std::size_t at = 0, end = 0;
   bool file_ended = false;           // a read of f came up short
+  std::unique_ptr<read_ahead> ahead;  // reads f from the first record on
   std::vector<std::uint16_t> masks;  // nwords_a axis-mask words
   std::vector<float> values;         // nfloats inc values
 };

@@ -85,21 +85,6 @@ std::FILE* open_beside(const std::string& path, const struct stat* existing, std
   return f;
 }
 
-// SIGINT, SIGTERM and SIGHUP wait while the list of staged outputs changes,
-// so that a handler that removes the staged files sees a whole list.
-struct interrupts_held {
-  sigset_t old;
-  interrupts_held() {
-    sigset_t held;
-    sigemptyset(&held);
-    for (const int sig : interrupt_signals) sigaddset(&held, sig);
-    sigprocmask(SIG_BLOCK, &held, &old);
-  }
-  ~interrupts_held() { sigprocmask(SIG_SETMASK, &old, nullptr); }
-  interrupts_held(const interrupts_held&) = delete;
-  interrupts_held& operator=(const interrupts_held&) = delete;
-};
-
 // The path from the root: a run that ends in another directory than the one
 // its outputs were opened in still finds their temporary files.
 std::string absolute(std::string path) {
@@ -186,9 +171,53 @@ void close_output(file_ptr& f, const char* name) {
     stop_run(1, format_text("ERROR: cannot write \"%s\": %s\n", name, std::strerror(reason)));
 }
 
+interrupts_held::interrupts_held() {
+  sigset_t held;
+  sigemptyset(&held);
+  for (const int sig : interrupt_signals) sigaddset(&held, sig);
+  pthread_sigmask(SIG_BLOCK, &held, &old);
+}
+
+interrupts_held::~interrupts_held() { pthread_sigmask(SIG_SETMASK, &old, nullptr); }
+
+void out_buffer::start(std::FILE* to, const char* file_name) {
+  drop();
+  if (to == nullptr) return;
+  behind = std::make_unique<write_behind>(to);
+  stream = to;
+  name = file_name;
+}
+
 void out_buffer::flush() {
-  if (used != 0 && stream != nullptr) std::fwrite(bytes.data(), 1, used, stream);
+  if (used != 0 && stream != nullptr) bytes = behind->hand_over(std::move(bytes), used);
   used = 0;
+  if (stream != nullptr) stop_if_failed(*behind);
+}
+
+std::FILE* out_buffer::settle() {
+  flush();
+  if (stream != nullptr) {
+    behind->wait();
+    stop_if_failed(*behind);
+  }
+  return stream;
+}
+
+void out_buffer::finish() {
+  settle();
+  drop();
+}
+
+void out_buffer::drop() {
+  behind.reset();
+  stream = nullptr;
+  name = nullptr;
+  used = 0;
+}
+
+void out_buffer::stop_if_failed(write_behind& w) {
+  if (const int reason = w.error(); reason != 0)
+    stop_run(1, format_text("ERROR: cannot write \"%s\": %s\n", name, std::strerror(reason)));
 }
 
 void out_buffer::make_room(std::size_t n) {

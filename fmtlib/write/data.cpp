@@ -382,14 +382,10 @@ void create_data(run_state& run, const char* name, const output_routines& row, i
   run.data.ib = 0;
   // The field writers collect the pass's output in run.data.sink; it goes
   // nowhere once the pass ends, however it ends.
-  run.data.sink.stream = run.data.fp_data.get();
-  run.data.sink.used = 0;
+  run.data.sink.start(run.data.fp_data.get(), name);
   struct sink_guard {
     out_buffer& sink;
-    ~sink_guard() {
-      sink.stream = nullptr;
-      sink.used = 0;
-    }
+    ~sink_guard() { sink.drop(); }
   } guard{run.data.sink};
   file_ptr in(efopen(run, case_file, "r"));
   for (int w = 0; w < run.weighting; ++w)
@@ -424,11 +420,11 @@ void create_data(run_state& run, const char* name, const output_routines& row, i
   }
   if (count != run.ncases) error(203);
 
+  r.ahead.reset();
   in.reset();
   for (int w = 0; w < run.weighting; ++w)
     std::fseek(run.wght[w].stream.get(), run.wght[w].position, SEEK_SET);
-  run.data.sink.flush();
-  run.data.sink.stream = nullptr;
+  run.data.sink.finish();
   if (name != nullptr) close_output(run.data.fp_data, name);
 }
 

@@ -57,10 +57,7 @@ char* field_begin(run_state& run, std::FILE* stream, std::size_t n) {
 
 // The stream itself, with the buffered fields written first: for the rare
 // field that goes through printf.
-std::FILE* flushed(run_state& run) {
-  run.data.sink.flush();
-  return run.data.sink.stream;
-}
+std::FILE* flushed(run_state& run) { return run.data.sink.settle(); }
 
 void field_end(run_state& run, std::FILE* stream, const char* end) {
   out_buffer& sink = run.data.sink;

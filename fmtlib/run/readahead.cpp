@@ -1,0 +1,70 @@
+#include "run/readahead.h"
+
+#include <algorithm>
+#include <cstring>
+#include <utility>
+
+#include "run/misc.h"
+
+namespace tx {
+
+read_ahead::read_ahead(std::FILE* stream) : stream_(stream) {
+  // A thread starts with its creator's signal mask.
+  const interrupts_held held;
+  thread_ = std::thread([this] { run(); });
+}
+
+read_ahead::~read_ahead() {
+  {
+    const std::lock_guard<std::mutex> guard(lock_);
+    closing_ = true;
+  }
+  changed_.notify_all();
+  thread_.join();
+}
+
+void read_ahead::run() {
+  std::unique_lock<std::mutex> guard(lock_);
+  for (;;) {
+    changed_.wait(guard, [this] { return closing_ || ready_.size() < max_ready; });
+    if (closing_) return;
+    std::vector<char> block;
+    if (!free_.empty()) {
+      block = std::move(free_.back());
+      free_.pop_back();
+    }
+    guard.unlock();
+    block.resize(block_size);
+    const std::size_t got = std::fread(block.data(), 1, block.size(), stream_);
+    guard.lock();
+    ready_.push_back({std::move(block), got});
+    changed_.notify_all();
+    if (got < block_size) return;
+  }
+}
+
+std::size_t read_ahead::read(char* to, std::size_t n) {
+  std::size_t copied = 0;
+  while (copied < n) {
+    if (at_ == current_.size) {
+      if (done_) break;
+      std::unique_lock<std::mutex> guard(lock_);
+      if (!current_.bytes.empty()) free_.push_back(std::move(current_.bytes));
+      changed_.wait(guard, [this] { return !ready_.empty(); });
+      current_ = std::move(ready_.front());
+      ready_.pop_front();
+      changed_.notify_all();
+      at_ = 0;
+      // A short block is the last: the thread read up to the end.
+      done_ = current_.size < block_size;
+      continue;
+    }
+    const std::size_t take = std::min(n - copied, current_.size - at_);
+    std::memcpy(to + copied, current_.bytes.data() + at_, take);
+    at_ += take;
+    copied += take;
+  }
+  return copied;
+}
+
+}  // namespace tx

@@ -1,0 +1,78 @@
+#include "run/writebehind.h"
+
+#include <pthread.h>
+#include <signal.h>
+
+#include <cerrno>
+#include <utility>
+
+#include "run/misc.h"
+
+namespace tx {
+
+write_behind::write_behind(std::FILE* stream) : stream_(stream) {
+  // A thread starts with its creator's signal mask.
+  const interrupts_held held;
+  thread_ = std::thread([this] { run(); });
+}
+
+write_behind::~write_behind() {
+  {
+    const std::lock_guard<std::mutex> guard(lock_);
+    closing_ = true;
+  }
+  changed_.notify_all();
+  thread_.join();
+}
+
+void write_behind::run() {
+  std::unique_lock<std::mutex> guard(lock_);
+  for (;;) {
+    changed_.wait(guard, [this] { return closing_ || !pending_.empty(); });
+    if (closing_) return;
+    pending_block block = std::move(pending_.front());
+    pending_.pop_front();
+    writing_ = true;
+    const bool failed = error_ != 0;
+    guard.unlock();
+    int reason = 0;
+    if (!failed && std::fwrite(block.bytes.data(), 1, block.used, stream_) != block.used)
+      reason = errno != 0 ? errno : EIO;
+    guard.lock();
+    if (reason != 0 && error_ == 0) error_ = reason;
+    writing_ = false;
+    free_.push_back(std::move(block.bytes));
+    changed_.notify_all();
+  }
+}
+
+std::vector<char> write_behind::hand_over(std::vector<char> block, std::size_t used) {
+  const std::size_t size = block.size();
+  std::unique_lock<std::mutex> guard(lock_);
+  pending_.push_back({std::move(block), used});
+  changed_.notify_all();
+  if (free_.empty() && blocks_ < max_pending + 1) {
+    // One more block than can be pending: the one being filled.
+    ++blocks_;
+    guard.unlock();
+    return std::vector<char>(size);
+  }
+  changed_.wait(guard, [this] { return !free_.empty(); });
+  std::vector<char> next = std::move(free_.back());
+  free_.pop_back();
+  guard.unlock();
+  if (next.size() < size) next.resize(size);
+  return next;
+}
+
+void write_behind::wait() {
+  std::unique_lock<std::mutex> guard(lock_);
+  changed_.wait(guard, [this] { return pending_.empty() && !writing_; });
+}
+
+int write_behind::error() {
+  const std::lock_guard<std::mutex> guard(lock_);
+  return error_;
+}
+
+}  // namespace tx

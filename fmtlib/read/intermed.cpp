@@ -22,7 +22,7 @@ namespace {
 
 // Case records are read in blocks of this size. The block grows beyond it
 // only for a longer record, and then by at most read_step bytes a read.
-constexpr std::size_t block_size = std::size_t{1} << 20;
+constexpr std::size_t block_size = 256 * 1024;
 constexpr std::size_t read_step = 65536;
 constexpr int part_errors[3] = {1201, 2201, 3201};  // leading part, masks, numbers
 
@@ -120,12 +120,12 @@ void read_case_layout(run_state& run, case_reader& r) {
   run.layout = l;
 }
 
-bool read_case(case_reader& r, const int (&part_error)[3]) {
+const std::uint8_t* next_record(case_reader& r, const int (&part_error)[3]) {
   const case_layout& l = r.layout;
   const std::size_t sizes[3] = {2 * std::size_t{l.nwords_t}, 2 * std::size_t{l.nwords_a},
                                 4 * std::size_t{l.nfloats}};
   const std::size_t record = sizes[0] + sizes[1] + sizes[2];
-  if (record == 0) return false;  // the layout check allowed no data
+  if (record == 0) return nullptr;  // the layout check allowed no data
   const std::size_t got = available(r, record);
   if (got < record) {
     // The end of the file shows as a first non-empty part that is missing
@@ -135,18 +135,32 @@ bool read_case(case_reader& r, const int (&part_error)[3]) {
     for (int k = 0; k < 3; ++k) {
       if (sizes[k] == 0) continue;
       const std::size_t part = std::min(got - std::min(got, at), sizes[k]);
-      if (first && (part == 0 || (k == 0 && part < 2))) return false;
+      if (first && (part == 0 || (k == 0 && part < 2))) return nullptr;
       if (part < sizes[k]) error(part_error[k]);
       first = false;
       at += sizes[k];
     }
   }
-  const std::span<const std::uint8_t> rec(r.block.data() + r.at, record);
+  const std::uint8_t* rec = r.block.data() + r.at;
   r.at += record;
-  r.masks.resize(l.nwords_a);
-  for (std::size_t w = 0; w < l.nwords_a; ++w) r.masks[w] = be_u16(rec, sizes[0] + 2 * w);
-  r.values.resize(l.nfloats);
-  for (std::size_t v = 0; v < l.nfloats; ++v) r.values[v] = be_f32(rec, sizes[0] + sizes[1] + 4 * v);
+  return rec;
+}
+
+void decode_case(const case_layout& l, const std::uint8_t* record, std::uint16_t* masks,
+                 float* values) {
+  const std::size_t words_at = 2 * std::size_t{l.nwords_t};
+  const std::size_t values_at = words_at + 2 * std::size_t{l.nwords_a};
+  const std::span<const std::uint8_t> rec(record, values_at + 4 * std::size_t{l.nfloats});
+  for (std::size_t w = 0; w < l.nwords_a; ++w) masks[w] = be_u16(rec, words_at + 2 * w);
+  for (std::size_t v = 0; v < l.nfloats; ++v) values[v] = be_f32(rec, values_at + 4 * v);
+}
+
+bool read_case(case_reader& r, const int (&part_error)[3]) {
+  const std::uint8_t* rec = next_record(r, part_error);
+  if (rec == nullptr) return false;
+  r.masks.resize(r.layout.nwords_a);
+  r.values.resize(r.layout.nfloats);
+  decode_case(r.layout, rec, r.masks.data(), r.values.data());
   return true;
 }
 

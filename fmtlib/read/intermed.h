@@ -36,12 +36,18 @@ struct case_reader {
 // when na/2 exceeds what the axes need and the file could hold, or when all
 // three parts are empty but data follow. Nothing is allocated from the sizes.
 void read_case_layout(run_state& run, case_reader& r);
-// Decodes the next record into r.masks and r.values. false at the end of the
-// file: the first non-empty part of the record is missing (for a leading
-// part, less than one word of it is there). A partial record stops the run
-// with error(part_error[k]) where k is the part that came up short (leading,
-// masks, numbers). The buffers reach their size with the first record and
-// are reused for every later one.
+// The bytes of the next record, valid until the next call; null at the end
+// of the file: the first non-empty part of the record is missing (for a
+// leading part, less than one word of it is there). A partial record stops
+// the run with error(part_error[k]) where k is the part that came up short
+// (leading, masks, numbers).
+const std::uint8_t* next_record(case_reader& r, const int (&part_error)[3]);
+// A record's nwords_a mask words and nfloats values, in the machine's order.
+void decode_case(const case_layout& l, const std::uint8_t* record, std::uint16_t* masks,
+                 float* values);
+// The next record decoded into r.masks and r.values; false at the end of the
+// file. The buffers reach their size with the first record and are reused
+// for every later one.
 bool read_case(case_reader& r, const int (&part_error)[3]);
 
 int read_intermed(run_state& run);

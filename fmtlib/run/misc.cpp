@@ -180,51 +180,9 @@ interrupts_held::interrupts_held() {
 
 interrupts_held::~interrupts_held() { pthread_sigmask(SIG_SETMASK, &old, nullptr); }
 
-void out_buffer::start(std::FILE* to, const char* file_name) {
-  drop();
-  if (to == nullptr) return;
-  behind = std::make_unique<write_behind>(to);
-  stream = to;
-  name = file_name;
-}
-
-void out_buffer::flush() {
-  if (used != 0 && stream != nullptr) bytes = behind->hand_over(std::move(bytes), used);
-  used = 0;
-  if (stream != nullptr) stop_if_failed(*behind);
-}
-
-std::FILE* out_buffer::settle() {
-  flush();
-  if (stream != nullptr) {
-    behind->wait();
-    stop_if_failed(*behind);
-  }
-  return stream;
-}
-
-void out_buffer::finish() {
-  settle();
-  drop();
-}
-
-void out_buffer::drop() {
-  behind.reset();
-  stream = nullptr;
-  name = nullptr;
-  used = 0;
-}
-
-void out_buffer::stop_if_failed(write_behind& w) {
-  if (const int reason = w.error(); reason != 0)
-    stop_run(1, format_text("ERROR: cannot write \"%s\": %s\n", name, std::strerror(reason)));
-}
-
 void out_buffer::make_room(std::size_t n) {
-  // Without a stream the bytes stay and the buffer grows.
-  if (stream != nullptr) flush();
   const std::size_t want = std::max(used + n, out_buffer_size);
-  if (bytes.size() < want) bytes.resize(want);
+  if (bytes.size() < want) bytes.resize(std::max(want, 2 * bytes.size()));
 }
 
 void read_record(std::FILE* f, std::span<std::uint8_t> rec, const char* name, const char* what) {

@@ -4,13 +4,11 @@
 
 #include <cstdint>
 #include <cstdio>
-#include <memory>
 #include <span>
 #include <string>
 #include <string_view>
 #include <vector>
 
-#include "run/writebehind.h"
 #include "txlib/filopen.h"
 
 namespace tx {
@@ -80,15 +78,13 @@ struct interrupts_held {
   interrupts_held& operator=(const interrupts_held&) = delete;
 };
 
-// Bytes on their way to one stream, handed to a writing thread in blocks of
-// out_buffer_size instead of one stdio call per field.
-inline constexpr std::size_t out_buffer_size = 1024 * 1024;
+// The bytes of a data pass on their way to a file (or to the system file's
+// own writer), collected field by field: one growing block instead of one
+// stdio call per field.
+inline constexpr std::size_t out_buffer_size = 256 * 1024;
 struct out_buffer {
-  std::FILE* stream = nullptr;  // null: the bytes stay until their owner takes them
-  const char* name = nullptr;   // the file's name in messages
   std::vector<char> bytes;
   std::size_t used = 0;
-  std::unique_ptr<write_behind> behind;  // writes the full blocks to stream
 
   // At least n free bytes at the end of the buffered ones.
   char* room(std::size_t n) {
@@ -97,23 +93,7 @@ struct out_buffer {
   }
   // The bytes up to `end` (inside the room) are taken.
   void commit(const char* end) { used = static_cast<std::size_t>(end - bytes.data()); }
-  // From now on the bytes go to `to`, the stream of file `file_name`.
-  void start(std::FILE* to, const char* file_name);
-  // Hands the buffered bytes over to be written. A write that failed, this
-  // one or an earlier, stops the run naming the file.
-  void flush();
-  // Flushes and waits until every byte is in the stream, which the caller
-  // may then write to itself; returns the stream.
-  std::FILE* settle();
-  // Settles and lets the stream go: the bytes that follow stay.
-  void finish();
-  // Lets the stream go without writing what is not written yet: the run
-  // has stopped.
-  void drop();
   void make_room(std::size_t n);
-
- private:
-  void stop_if_failed(write_behind& w);
 };
 
 // Reads exactly rec.size() bytes; stops the run naming the file and `what` otherwise.

@@ -14,9 +14,9 @@
 namespace tx {
 
 struct read_ahead {
-  static constexpr std::size_t block_size = std::size_t{1} << 20;
+  static constexpr std::size_t block_size = 256 * 1024;
   // Blocks read and not yet taken; the thread waits beyond this many.
-  static constexpr std::size_t max_ready = 2;
+  static constexpr std::size_t max_ready = 3;
 
   // Starts the thread that reads stream from its current position to its
   // end; interrupts never reach it.

@@ -163,6 +163,7 @@ struct field_chunk {
   std::uint32_t table;  // chunk_texts[table + byte value]
   std::uint32_t first;  // its fields: yes_no[first] to yes_no[first + fields - 1]
   std::uint32_t fields;
+  std::uint32_t field_size;  // the size of every field's yes and no text when all are alike, else 0
 };
 
 // An output axis of a data pass. Single-coded: codes[first + i] when data

@@ -4,17 +4,24 @@
 #include "write/data.h"
 
 #include <algorithm>
+#include <array>
 #include <bit>
 #include <cctype>
 #include <cfloat>
 #include <climits>
 #include <cstdint>
 #include <cstdio>
+#include <condition_variable>
 #include <cstring>
+#include <exception>
 #include <initializer_list>
 #include <map>
+#include <mutex>
+#include <span>
 #include <string>
 #include <string_view>
+#include <thread>
+#include <utility>
 
 #include "model/statvars.h"
 #include "model/xtostats.h"
@@ -23,6 +30,8 @@
 #include "read/title.h"
 #include "run/misc.h"
 #include "run/run_state.h"
+#include "run/showmsg.h"
+#include "run/writebehind.h"
 #include "txlib/bytes.h"
 #include "txlib/version.h"
 #include "write/funcs.h"
@@ -94,7 +103,7 @@ ready_text capture(run_state& run, const output_routines& row, Put put) {
   std::string text(sink.bytes.data(), sink.used);
   if (row.layout->separator != 0) text += row.layout->separator;
   sink.used = 0;
-  if (row.end_record != nullptr) row.end_record(run, sink.stream);
+  if (row.end_record != nullptr) row.end_record(run, nullptr);
   sink.used = 0;
   return add_text(run.data.plan, text);
 }
@@ -102,7 +111,7 @@ ready_text capture(run_state& run, const output_routines& row, Put put) {
 field_code value_code(run_state& run, const output_routines& row, std::int32_t value, int index) {
   field_code f{{0, 0}, value, index, code_value};
   if (row.layout != nullptr)
-    f.ready = capture(run, row, [&] { row.put_int(run, run.data.sink.stream, value, index); });
+    f.ready = capture(run, row, [&] { row.put_int(run, nullptr, value, index); });
   return f;
 }
 
@@ -110,7 +119,7 @@ field_code missing_code(run_state& run, const output_routines& row, int index) {
   field_code f{{0, 0}, 0, index, code_missing};
   if (row.layout != nullptr)
     f.ready = capture(
-        run, row, [&] { row.put_string(run, run.data.sink.stream, run.data.plan.missing, index); });
+        run, row, [&] { row.put_string(run, nullptr, run.data.plan.missing, index); });
   return f;
 }
 
@@ -179,6 +188,16 @@ std::uint32_t chunk_table(data_plan& plan, std::map<std::string, std::uint32_t>&
   return table;
 }
 
+// The size of every yes and no text of the chunk's fields when they are all
+// alike, else 0.
+std::uint32_t common_field_size(const data_plan& plan, const field_chunk& c) {
+  const std::uint32_t size = plan.yes_no[c.first].codes[0].ready.size;
+  for (std::uint32_t k = c.first; k < c.first + c.fields; ++k)
+    for (int state = 0; state < 2; ++state)
+      if (plan.yes_no[k].codes[state].ready.size != size) return 0;
+  return size;
+}
+
 // A multi-coded axis writes one field per data element that has a variable:
 // its yes code when its bit is set, else its no code, or the missing text
 // when no data bit of the axis is set.
@@ -217,7 +236,7 @@ void plan_multi(run_state& run, const output_routines& row, const axis_info* a, 
     const auto byte_shift = static_cast<std::int32_t>(y.bit % 16 / 8 * 8);
     if (step.chunks == 0 || plan.chunks.back().word != byte_word ||
         plan.chunks.back().shift != byte_shift) {
-      plan.chunks.push_back(field_chunk{byte_word, byte_shift, 0, step.first + step.fields, 0});
+      plan.chunks.push_back(field_chunk{byte_word, byte_shift, 0, step.first + step.fields, 0, 0});
       ++step.chunks;
     }
     ++plan.chunks.back().fields;
@@ -226,8 +245,10 @@ void plan_multi(run_state& run, const output_routines& row, const axis_info* a, 
   }
   if (step.fields == 0) return;
   if (row.layout != nullptr) {
-    for (std::uint32_t k = step.first_chunk; k < step.first_chunk + step.chunks; ++k)
+    for (std::uint32_t k = step.first_chunk; k < step.first_chunk + step.chunks; ++k) {
       plan.chunks[k].table = chunk_table(plan, tables, plan.chunks[k]);
+      plan.chunks[k].field_size = common_field_size(plan, plan.chunks[k]);
+    }
     step.missing = add_text(plan, missing);
   }
   plan.axes.push_back(step);
@@ -318,6 +339,24 @@ void copy_texts(const data_plan& plan, const std::uint16_t* c, const std::uint16
     p = copy_text(p, texts, t);
     if (lines) line += t.size;
   };
+  // The n fields of size s that make up t, with a line end wherever one
+  // field at a time would put it.
+  auto put_split = [&](ready_text t, std::size_t n, std::size_t s) {
+    for (std::size_t done = 0; done < n;) {
+      std::size_t fit = line + s < limit ? (limit - 1 - line) / s : 0;
+      if (line == 0) fit = std::max<std::size_t>(fit, 1);
+      if (fit == 0) {
+        *p++ = '\n';
+        line = 0;
+        continue;
+      }
+      const std::size_t m = std::min(fit, n - done);
+      p = copy_text(p, texts, ready_text{t.text + static_cast<std::uint32_t>(done * s),
+                                         static_cast<std::uint32_t>(m * s)});
+      line += m * s;
+      done += m;
+    }
+  };
   for (const axis_step& a : plan.axes) {
     if (!a.multi) {
       const field_code& f = single_code(plan, a, c, elmask);
@@ -338,6 +377,10 @@ void copy_texts(const data_plan& plan, const std::uint16_t* c, const std::uint16
           plan.chunk_texts[chunk->table + ((unsigned{c[chunk->word]} >> chunk->shift) & 0xFFU)];
       if (any && (!lines || line + t.size < limit)) {
         put(t);
+        continue;
+      }
+      if (any && chunk->field_size != 0) {
+        put_split(t, chunk->fields, chunk->field_size);
         continue;
       }
       for (std::uint32_t k = chunk->first; k < chunk->first + chunk->fields; ++k)
@@ -369,6 +412,168 @@ void put_texts(run_state& run, const std::uint16_t* c, const text_layout& layout
   sink.commit(to.p);
 }
 
+
+// The cases of a pass in batches: their mask words, inc values and weights,
+// decoded by the thread that reads them, formatted by either formatter.
+struct case_batch {
+  std::int32_t cases = 0;
+  std::vector<std::uint16_t> masks;  // nwords_a a case
+  std::vector<float> values;         // nfloats a case
+  std::vector<float> weights;        // run.weighting a case
+};
+
+// A batch takes as many cases as make about batch_bytes of records or of
+// output, at least one.
+constexpr std::size_t batch_bytes = 512 * 1024;
+std::size_t cases_per_batch(const run_state& run, const case_layout& l) {
+  std::size_t out = run.data.plan.record_bytes;
+  for (const size_detail& d : run.sizedetails) out += static_cast<std::size_t>(d.width) + 16;
+  const std::size_t in = 2 * std::size_t{l.nwords_a} + 4 * std::size_t{l.nfloats} +
+                         4 * static_cast<std::size_t>(run.weighting);
+  return std::max<std::size_t>(1, batch_bytes / std::max<std::size_t>({in, out, 1}));
+}
+
+// Reads the cases of a pass into batches and counts them.
+struct batch_reader {
+  run_state& run;
+  case_reader& r;
+  std::size_t batch_size;
+  std::int32_t count;
+
+  // Fills b with the next cases; false once the file has no more. A batch
+  // grows as its cases arrive: sizes from the file size nothing before a
+  // record is there.
+  bool fill(case_batch& b) {
+    static constexpr int short_record[3] = {202, 202, 202};
+    const std::size_t words = r.layout.nwords_a;
+    const std::size_t values = r.layout.nfloats;
+    const auto weights = static_cast<std::size_t>(run.weighting);
+    b.cases = 0;
+    for (std::size_t k = 0; k < batch_size; ++k) {
+      const std::uint8_t* rec = next_record(r, short_record);
+      if (rec == nullptr) return false;
+      if (b.masks.size() < (k + 1) * words) b.masks.resize((k + 1) * words);
+      if (b.values.size() < (k + 1) * values) b.values.resize((k + 1) * values);
+      if (b.weights.size() < (k + 1) * weights) b.weights.resize((k + 1) * weights);
+      decode_case(r.layout, rec, b.masks.data() + k * words, b.values.data() + k * values);
+      ++count;
+      for (std::size_t w = 0; w < weights; ++w)
+        b.weights[k * weights + w] = read_weight(run.wght[w], run.ncases);
+      ++b.cases;
+    }
+    return true;
+  }
+};
+
+// Hands every field of the batch's cases to the row: the axis fields from
+// the plan (when writing), the incs (the missing text for a missing value),
+// the weights.
+void format_batch(run_state& run, const output_routines& row, int mode, const case_batch& b) {
+  const std::size_t words = run.layout.nwords_a;
+  const std::size_t values = run.layout.nfloats;
+  const auto weights = static_cast<std::size_t>(run.weighting);
+  const std::string_view missing = run.data.plan.missing;
+  for (std::size_t k = 0; k < static_cast<std::size_t>(b.cases); ++k) {
+    int index = 0;
+    if (mode != data_measure) put_axes_data(run, b.masks.data() + k * words, row);
+    for (const float v : std::span(b.values).subspan(k * values, values)) {
+      if (v == missing_value)
+        row.put_string(run, nullptr, missing, index++);
+      else
+        row.put_float(run, nullptr, v, index++);
+    }
+    for (const float w : std::span(b.weights).subspan(k * weights, weights))
+      row.put_float(run, nullptr, w, index++);
+    if (row.end_record != nullptr) row.end_record(run, nullptr);
+  }
+}
+
+// The second formatter of a writing pass: a thread with a run of its own,
+// which holds copies of what the row's field writers read (the field sizes,
+// the options, the plan, the form's row) and its own buffer and record
+// state. It formats every other batch while the calling thread reads and
+// formats the others; every case starts a record afresh, so the bytes are
+// those of one formatter.
+struct second_formatter {
+  run_state lane;
+  const output_routines& row;
+  int mode;
+  std::mutex lock;
+  std::condition_variable changed;
+  const case_batch* job = nullptr;  // the batch being formatted
+  bool closing = false;
+  std::exception_ptr failure;
+  std::thread thread;
+
+  second_formatter(const run_state& run, const output_routines& formatter_row, int pass_mode)
+      : row(formatter_row), mode(pass_mode) {
+    lane.options = run.options;
+    lane.pflg = run.pflg;
+    lane.drivers = run.drivers;
+    if (run.progmode != nullptr) lane.progmode = lane.drivers.data() + (run.progmode - run.drivers.data());
+    lane.layout = run.layout;
+    lane.elmask = run.elmask;
+    lane.weighting = run.weighting;
+    lane.sizedetails = run.sizedetails;
+    lane.data.plan = run.data.plan;
+    // A thread starts with its creator's signal mask.
+    const interrupts_held held;
+    thread = std::thread([this] { serve(); });
+  }
+  ~second_formatter() {
+    {
+      const std::lock_guard<std::mutex> guard(lock);
+      closing = true;
+    }
+    changed.notify_all();
+    thread.join();
+  }
+  second_formatter(const second_formatter&) = delete;
+  second_formatter& operator=(const second_formatter&) = delete;
+
+  void start(const case_batch& b) {
+    {
+      const std::lock_guard<std::mutex> guard(lock);
+      job = &b;
+    }
+    changed.notify_all();
+  }
+  // Waits for the batch; a stop of the formatter stops the run.
+  void wait() {
+    std::unique_lock<std::mutex> guard(lock);
+    changed.wait(guard, [this] { return job == nullptr; });
+    if (failure) std::rethrow_exception(std::exchange(failure, nullptr));
+  }
+  void serve() {
+    std::unique_lock<std::mutex> guard(lock);
+    for (;;) {
+      changed.wait(guard, [this] { return closing || job != nullptr; });
+      if (closing) return;
+      guard.unlock();
+      try {
+        format_batch(lane, row, mode, *job);
+      } catch (...) {
+        failure = std::current_exception();
+      }
+      guard.lock();
+      job = nullptr;
+      changed.notify_all();
+    }
+  }
+};
+
+void check_written(write_behind& writer, const char* name) {
+  if (const int reason = writer.error(); reason != 0)
+    stop_run(1, format_text("ERROR: cannot write \"%s\": %s\n", name, std::strerror(reason)));
+}
+
+// The buffered bytes go to the writer; an earlier failed write stops the run.
+void hand_over(write_behind& writer, out_buffer& sink, const char* name) {
+  if (sink.used != 0) sink.bytes = writer.hand_over(std::move(sink.bytes), sink.used);
+  sink.used = 0;
+  check_written(writer, name);
+}
+
 }  // namespace
 
 void put_axes_data(run_state& run, const std::uint16_t* c, const output_routines& row) {
@@ -380,12 +585,12 @@ void create_data(run_state& run, const char* name, const output_routines& row, i
   // their values to its own writer.
   run.data.fp_data.reset(name != nullptr ? efopen(run, name, "wt") : nullptr);
   run.data.ib = 0;
-  // The field writers collect the pass's output in run.data.sink; it goes
-  // nowhere once the pass ends, however it ends.
-  run.data.sink.start(run.data.fp_data.get(), name);
+  // The field writers collect the pass's output in run.data.sink; what is
+  // left there goes once the pass ends, however it ends.
+  run.data.sink.used = 0;
   struct sink_guard {
     out_buffer& sink;
-    ~sink_guard() { sink.drop(); }
+    ~sink_guard() { sink.used = 0; }
   } guard{run.data.sink};
   file_ptr in(efopen(run, case_file, "r"));
   for (int w = 0; w < run.weighting; ++w)
@@ -400,31 +605,40 @@ void create_data(run_state& run, const char* name, const output_routines& row, i
 
   run.data.plan.missing = missing_text(run);
   if (mode != data_measure) make_plan(run, row);
-  const std::string_view missing = run.data.plan.missing;
-  static constexpr int short_record[3] = {202, 202, 202};
-  std::FILE* out = run.data.fp_data.get();
-  std::int32_t count = 0;
-  while (read_case(r, short_record)) {
-    ++count;
-    int index = 0;
-    if (mode != data_measure) put_axes_data(run, r.masks.data(), row);
-    for (const float v : r.values) {
-      if (v == missing_value)
-        row.put_string(run, out, missing, index++);
-      else
-        row.put_float(run, out, v, index++);
+  const std::size_t batch_size = cases_per_batch(run, r.layout);
+  batch_reader reader{run, r, batch_size, 0};
+  std::array<case_batch, 2> batches;
+  if (mode == data_write && name != nullptr) {
+    // Two formatters, each taking every other batch; their bytes reach the
+    // file in the order of the cases.
+    write_behind writer(run.data.fp_data.get());
+    second_formatter second(run, row, mode);
+    for (bool more = true; more;) {
+      more = reader.fill(batches[0]);
+      second.start(batches[0]);
+      batches[1].cases = 0;
+      if (more) more = reader.fill(batches[1]);
+      format_batch(run, row, mode, batches[1]);
+      second.wait();
+      hand_over(writer, second.lane.data.sink, name);
+      hand_over(writer, run.data.sink, name);
     }
-    for (int w = 0; w < run.weighting; ++w)
-      row.put_float(run, out, read_weight(run.wght[w], run.ncases), index++);
-    if (row.end_record != nullptr) row.end_record(run, out);
+    writer.wait();
+    check_written(writer, name);
+  } else {
+    // Measuring writes nothing, and the system file's rows take each case's
+    // bytes as it ends: one formatter.
+    for (bool more = true; more;) {
+      more = reader.fill(batches[0]);
+      format_batch(run, row, mode, batches[0]);
+    }
   }
-  if (count != run.ncases) error(203);
+  if (reader.count != run.ncases) error(203);
 
   r.ahead.reset();
   in.reset();
   for (int w = 0; w < run.weighting; ++w)
     std::fseek(run.wght[w].stream.get(), run.wght[w].position, SEEK_SET);
-  run.data.sink.finish();
   if (name != nullptr) close_output(run.data.fp_data, name);
 }
 

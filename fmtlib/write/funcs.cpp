@@ -44,25 +44,20 @@ void raise_width(size_detail& d, std::size_t width) {
   if (width > static_cast<std::size_t>(d.width)) d.width = static_cast<std::int32_t>(width);
 }
 
-// Fields of a data pass collect in run.data.sink and reach fp_data in large
-// writes; a field for any other stream (a test's memstream) is written at
-// once. field_begin gives room for n bytes, field_end takes them up to `end`.
+// Fields of a data pass (stream null) collect in run.data.sink, whose bytes
+// the data writer hands on; a field for any other stream (a test's
+// memstream) is written at once. field_begin gives room for n bytes,
+// field_end takes them up to `end`.
 char* field_begin(run_state& run, std::FILE* stream, std::size_t n) {
-  out_buffer& sink = run.data.sink;
-  if (stream != nullptr && stream == sink.stream) return sink.room(n);
+  if (stream == nullptr) return run.data.sink.room(n);
   std::string& temp = run.data.temp;
   if (temp.size() < n) temp.resize(n);
   return temp.data();
 }
 
-// The stream itself, with the buffered fields written first: for the rare
-// field that goes through printf.
-std::FILE* flushed(run_state& run) { return run.data.sink.settle(); }
-
 void field_end(run_state& run, std::FILE* stream, const char* end) {
-  out_buffer& sink = run.data.sink;
-  if (stream != nullptr && stream == sink.stream) {
-    sink.commit(end);
+  if (stream == nullptr) {
+    run.data.sink.commit(end);
     return;
   }
   const char* begin = run.data.temp.data();
@@ -136,8 +131,7 @@ void out_s(run_state& run, std::FILE* stream, std::string_view text, int index) 
     std::string shown(text);
     for (char& c : shown)
       if (static_cast<signed char>(c) < 32) c = ' ';
-    std::fprintf(stream == run.data.sink.stream ? flushed(run) : stream, "%*s", width,
-                 shown.c_str());
+    put_bytes(run, stream, format_text("%*s", width, shown.c_str()));
     return;
   }
   const std::size_t n = std::max(text.size(), static_cast<std::size_t>(std::abs(width)));
@@ -154,11 +148,9 @@ void out_f(run_state& run, std::FILE* stream, float value, int index) {
   const auto v = static_cast<double>(value);
   const int decimals = d.kind == size_whole ? 0 : d.decimals;
   if (!fast_fits(d.width, decimals)) {
-    std::FILE* out = stream == run.data.sink.stream ? flushed(run) : stream;
-    if (d.kind == size_whole)
-      std::fprintf(out, "%*s", d.width, whole_number_text(value).c_str());
-    else
-      std::fprintf(out, "%*.*f", d.width, d.decimals, v);
+    put_bytes(run, stream,
+              d.kind == size_whole ? format_text("%*s", d.width, whole_number_text(value).c_str())
+                                   : format_text("%*.*f", d.width, d.decimals, v));
     return;
   }
   char* p = field_begin(run, stream, fast_room);
@@ -272,9 +264,7 @@ void spss_out_r(run_state& run, std::FILE* stream) {
 void outcsv_f(run_state& run, std::FILE* stream, float value, int index) {
   const int decimals = run.sizedetails[static_cast<std::size_t>(index)].decimals;
   if (!fast_fits(0, decimals)) {
-    std::FILE* out = stream == run.data.sink.stream ? flushed(run) : stream;
-    if (++run.progmode->field_count != 1) std::fputc('\t', out);
-    std::fprintf(out, "%.*f", decimals, static_cast<double>(value));
+    outcsv_s(run, stream, format_text("%.*f", decimals, static_cast<double>(value)), index);
     return;
   }
   char* p = field_begin(run, stream, 1 + fast_room);

@@ -20,10 +20,6 @@ namespace tx {
 
 namespace {
 
-// Case records are read in blocks of this size. The block grows beyond it
-// only for a longer record, and then by at most read_step bytes a read.
-constexpr std::size_t block_size = 256 * 1024;
-constexpr std::size_t read_step = 65536;
 constexpr int part_errors[3] = {1201, 2201, 3201};  // leading part, masks, numbers
 
 std::string num(long long v) { return std::to_string(v); }
@@ -36,26 +32,26 @@ long long axis_words(const run_state& run) {
   return words;
 }
 
-// Makes n unread bytes available from r.block[r.at] on and returns how many
-// are there: fewer only at the end of the file. The block grows past
-// block_size only as far as the file delivers, so a size from a damaged file
-// cannot make it larger than the file.
-std::size_t available(case_reader& r, std::size_t n) {
-  if (r.end - r.at >= n || r.file_ended) return std::min(n, r.end - r.at);
-  std::copy(r.block.begin() + static_cast<std::ptrdiff_t>(r.at),
-            r.block.begin() + static_cast<std::ptrdiff_t>(r.end), r.block.begin());
-  r.end -= r.at;
-  r.at = 0;
-  while (r.end < n && !r.file_ended) {
-    const std::size_t size = std::max(block_size, r.end + std::min(n - r.end, read_step));
-    if (r.block.size() < size) r.block.resize(size);
-    const std::size_t want = r.block.size() - r.end;
-    if (!r.ahead) r.ahead = std::make_unique<read_ahead>(r.f);
-    const std::size_t got = r.ahead->read(reinterpret_cast<char*>(r.block.data() + r.end), want);
-    r.end += got;
-    r.file_ended = got < want;
+// The next n bytes of the file, in place in the current block when they lie
+// in it, else gathered in r.spill. Fewer only at the end of the file: the
+// spill grows only as far as the file delivers, so a size from a damaged
+// file cannot make it larger than the file.
+std::span<const std::uint8_t> take(case_reader& r, std::size_t n) {
+  if (r.block.size() - r.at >= n) {
+    const std::span<const std::uint8_t> bytes = r.block.subspan(r.at, n);
+    r.at += n;
+    return bytes;
   }
-  return std::min(n, r.end);
+  r.spill.assign(r.block.begin() + static_cast<std::ptrdiff_t>(r.at), r.block.end());
+  r.at = r.block.size();
+  while (r.spill.size() < n && !r.file_ended) {
+    if (!r.ahead) r.ahead = std::make_unique<read_ahead>(r.f);
+    r.block = r.ahead->next();
+    r.file_ended = r.block.size() < read_ahead::block_size;
+    r.at = std::min(n - r.spill.size(), r.block.size());
+    r.spill.insert(r.spill.end(), r.block.begin(), r.block.begin() + static_cast<std::ptrdiff_t>(r.at));
+  }
+  return r.spill;
 }
 
 // Bits set in a 16-bit word, by adding neighbouring bit fields: the loop of
@@ -113,7 +109,9 @@ void read_case_layout(run_state& run, case_reader& r) {
       stop_damaged(r.name, "its case records have size 0 but case data follow the sizes");
   }
   r.ahead.reset();
-  r.at = r.end = 0;
+  r.block = {};
+  r.at = 0;
+  r.spill.clear();
   r.file_ended = false;
   r.masks.clear();
   r.values.clear();
@@ -126,7 +124,8 @@ const std::uint8_t* next_record(case_reader& r, const int (&part_error)[3]) {
                                 4 * std::size_t{l.nfloats}};
   const std::size_t record = sizes[0] + sizes[1] + sizes[2];
   if (record == 0) return nullptr;  // the layout check allowed no data
-  const std::size_t got = available(r, record);
+  const std::span<const std::uint8_t> rec = take(r, record);
+  const std::size_t got = rec.size();
   if (got < record) {
     // The end of the file shows as a first non-empty part that is missing
     // (with a leading part: less than one word of it is there).
@@ -141,9 +140,7 @@ const std::uint8_t* next_record(case_reader& r, const int (&part_error)[3]) {
       at += sizes[k];
     }
   }
-  const std::uint8_t* rec = r.block.data() + r.at;
-  r.at += record;
-  return rec;
+  return rec.data();
 }
 
 void decode_case(const case_layout& l, const std::uint8_t* record, std::uint16_t* masks,

@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <memory>
+#include <span>
 #include <vector>
 
 #include "run/readahead.h"
@@ -21,10 +22,11 @@ struct case_reader {
   std::FILE* f = nullptr;
   const char* name = "intermed.x";
   case_layout layout;
-  std::vector<std::uint8_t> block;   // bytes read from f; the unread ones are [at, end)
-  std::size_t at = 0, end = 0;
-  bool file_ended = false;           // a read of f came up short
-  std::unique_ptr<read_ahead> ahead;  // reads f from the first record on
+  std::unique_ptr<read_ahead> ahead;   // reads f from the first record on
+  std::span<const std::uint8_t> block;  // ahead's current block; its unread bytes start at `at`
+  std::size_t at = 0;
+  std::vector<std::uint8_t> spill;      // a record that runs from one block into the next
+  bool file_ended = false;              // ahead has given its last block
   std::vector<std::uint16_t> masks;  // nwords_a axis-mask words
   std::vector<float> values;         // nfloats inc values
 };

@@ -1,7 +1,5 @@
 #include "run/readahead.h"
 
-#include <algorithm>
-#include <cstring>
 #include <utility>
 
 #include "run/misc.h"
@@ -28,7 +26,7 @@ void read_ahead::run() {
   for (;;) {
     changed_.wait(guard, [this] { return closing_ || ready_.size() < max_ready; });
     if (closing_) return;
-    std::vector<char> block;
+    std::vector<std::uint8_t> block;
     if (!free_.empty()) {
       block = std::move(free_.back());
       free_.pop_back();
@@ -43,28 +41,18 @@ void read_ahead::run() {
   }
 }
 
-std::size_t read_ahead::read(char* to, std::size_t n) {
-  std::size_t copied = 0;
-  while (copied < n) {
-    if (at_ == current_.size) {
-      if (done_) break;
-      std::unique_lock<std::mutex> guard(lock_);
-      if (!current_.bytes.empty()) free_.push_back(std::move(current_.bytes));
-      changed_.wait(guard, [this] { return !ready_.empty(); });
-      current_ = std::move(ready_.front());
-      ready_.pop_front();
-      changed_.notify_all();
-      at_ = 0;
-      // A short block is the last: the thread read up to the end.
-      done_ = current_.size < block_size;
-      continue;
-    }
-    const std::size_t take = std::min(n - copied, current_.size - at_);
-    std::memcpy(to + copied, current_.bytes.data() + at_, take);
-    at_ += take;
-    copied += take;
-  }
-  return copied;
+std::span<const std::uint8_t> read_ahead::next() {
+  std::unique_lock<std::mutex> guard(lock_);
+  if (!current_.bytes.empty()) free_.push_back(std::move(current_.bytes));
+  current_.size = 0;
+  if (done_) return {};
+  changed_.wait(guard, [this] { return !ready_.empty(); });
+  current_ = std::move(ready_.front());
+  ready_.pop_front();
+  changed_.notify_all();
+  // A short block is the last: the thread read up to the end.
+  done_ = current_.size < block_size;
+  return {current_.bytes.data(), current_.size};
 }
 
 }  // namespace tx

@@ -5,9 +5,11 @@
 #pragma once
 #include <condition_variable>
 #include <cstddef>
+#include <cstdint>
 #include <cstdio>
 #include <deque>
 #include <mutex>
+#include <span>
 #include <thread>
 #include <vector>
 
@@ -26,13 +28,14 @@ struct read_ahead {
   read_ahead(const read_ahead&) = delete;
   read_ahead& operator=(const read_ahead&) = delete;
 
-  // Copies the next bytes of the file to `to`, at most n; fewer only at the
-  // end of the file, or where a read failed.
-  std::size_t read(char* to, std::size_t n);
+  // The next block of the file: block_size bytes, fewer only in the last
+  // block (where the end of the file or a failed read cut it), none after
+  // it. A block stays valid until the next call.
+  std::span<const std::uint8_t> next();
 
  private:
   struct ready_block {
-    std::vector<char> bytes;
+    std::vector<std::uint8_t> bytes;
     std::size_t size;  // bytes read into it; less than block_size at the end
   };
   void run();
@@ -41,11 +44,10 @@ struct read_ahead {
   std::mutex lock_;
   std::condition_variable changed_;
   std::deque<ready_block> ready_;  // read, oldest first
-  std::vector<std::vector<char>> free_;
+  std::vector<std::vector<std::uint8_t>> free_;
   bool closing_ = false;
-  ready_block current_{{}, 0};  // the block being taken, from `at` on
-  std::size_t at_ = 0;
-  bool done_ = false;  // the run has taken the last block
+  ready_block current_{{}, 0};  // the block the last call gave
+  bool done_ = false;           // that block was the last
   std::thread thread_;
 };
 

@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <ctime>
+#include <exception>
 
 #include "fmtlib/run/convert.h"
 #include "fmtlib/run/misc.h"
@@ -48,6 +49,12 @@ int main(int argc, char** argv) {
     std::fflush(stdout);
     std::fputs(stop.message.c_str(), stderr);
     return stop.status;
+  } catch (const std::exception& e) {
+    // Memory or a thread the system refused: a message and status 1, and
+    // the staged outputs go with the run.
+    std::fflush(stdout);
+    std::fprintf(stderr, "ERROR: %s\n", e.what());
+    return 1;
   }
   if (std::fflush(stdout) != 0) return 1;
   return 0;

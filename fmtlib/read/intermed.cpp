@@ -49,7 +49,8 @@ std::span<const std::uint8_t> take(case_reader& r, std::size_t n) {
     r.block = r.ahead->next();
     r.file_ended = r.block.size() < read_ahead::block_size;
     r.at = std::min(n - r.spill.size(), r.block.size());
-    r.spill.insert(r.spill.end(), r.block.begin(), r.block.begin() + static_cast<std::ptrdiff_t>(r.at));
+    r.spill.insert(r.spill.end(), r.block.begin(),
+                   r.block.begin() + static_cast<std::ptrdiff_t>(r.at));
   }
   return r.spill;
 }
@@ -205,7 +206,8 @@ void init_maskops(run_state& run, int n) {
     m.axes.push_back(counted_axis{a, p, a->nwords});
     if (a->nwords > 1) m.wide.push_back(m.axes.back());
     for (int i = 0; i < a->counts->nbits && i < 16 * a->nwords; ++i)
-      m.countmask[p + i / 16] |= static_cast<std::uint16_t>(run.elmask[p + i / 16] & (1U << (i % 16)));
+      m.countmask[p + i / 16] |=
+          static_cast<std::uint16_t>(run.elmask[p + i / 16] & (1U << (i % 16)));
     p += a->nwords;
   }
 }

@@ -22,11 +22,11 @@ struct case_reader {
   std::FILE* f = nullptr;
   const char* name = "intermed.x";
   case_layout layout;
-  std::unique_ptr<read_ahead> ahead;   // reads f from the first record on
+  std::unique_ptr<read_ahead> ahead;    // reads f from the first record on
   std::span<const std::uint8_t> block;  // ahead's current block; its unread bytes start at `at`
   std::size_t at = 0;
-  std::vector<std::uint8_t> spill;      // a record that runs from one block into the next
-  bool file_ended = false;              // ahead has given its last block
+  std::vector<std::uint8_t> spill;   // a record that runs from one block into the next
+  bool file_ended = false;           // ahead has given its last block
   std::vector<std::uint16_t> masks;  // nwords_a axis-mask words
   std::vector<float> values;         // nfloats inc values
 };

@@ -7,6 +7,9 @@
 #include <span>
 #include <string>
 #include <string_view>
+#include <system_error>
+#include <thread>
+#include <utility>
 #include <vector>
 
 #include "txlib/filopen.h"
@@ -77,6 +80,20 @@ struct interrupts_held {
   interrupts_held(const interrupts_held&) = delete;
   interrupts_held& operator=(const interrupts_held&) = delete;
 };
+
+// A thread for the run's own work. Interrupts never reach it (a thread
+// starts with its creator's signal mask), so the handler and the held
+// interrupts stay with the thread that runs the conversion. A thread that
+// cannot start stops the run.
+template <class Body>
+std::thread start_thread(Body body) {
+  const interrupts_held held;
+  try {
+    return std::thread(std::move(body));
+  } catch (const std::system_error& e) {
+    stop_run(1, std::string("ERROR: cannot start a thread: ") + e.what() + "\n");
+  }
+}
 
 // The bytes of a data pass on their way to a file (or to the system file's
 // own writer), collected field by field: one growing block instead of one

@@ -6,11 +6,8 @@
 
 namespace tx {
 
-read_ahead::read_ahead(std::FILE* stream) : stream_(stream) {
-  // A thread starts with its creator's signal mask.
-  const interrupts_held held;
-  thread_ = std::thread([this] { run(); });
-}
+read_ahead::read_ahead(std::FILE* stream)
+    : stream_(stream), thread_(start_thread([this] { run(); })) {}
 
 read_ahead::~read_ahead() {
   {

@@ -1,8 +1,5 @@
 #include "run/writebehind.h"
 
-#include <pthread.h>
-#include <signal.h>
-
 #include <cerrno>
 #include <utility>
 
@@ -10,11 +7,8 @@
 
 namespace tx {
 
-write_behind::write_behind(std::FILE* stream) : stream_(stream) {
-  // A thread starts with its creator's signal mask.
-  const interrupts_held held;
-  thread_ = std::thread([this] { run(); });
-}
+write_behind::write_behind(std::FILE* stream)
+    : stream_(stream), thread_(start_thread([this] { run(); })) {}
 
 write_behind::~write_behind() {
   {

@@ -9,9 +9,9 @@
 #include <cctype>
 #include <cfloat>
 #include <climits>
+#include <condition_variable>
 #include <cstdint>
 #include <cstdio>
-#include <condition_variable>
 #include <cstring>
 #include <exception>
 #include <initializer_list>
@@ -118,8 +118,8 @@ field_code value_code(run_state& run, const output_routines& row, std::int32_t v
 field_code missing_code(run_state& run, const output_routines& row, int index) {
   field_code f{{0, 0}, 0, index, code_missing};
   if (row.layout != nullptr)
-    f.ready = capture(
-        run, row, [&] { row.put_string(run, nullptr, run.data.plan.missing, index); });
+    f.ready =
+        capture(run, row, [&] { row.put_string(run, nullptr, run.data.plan.missing, index); });
   return f;
 }
 
@@ -351,8 +351,9 @@ void copy_texts(const data_plan& plan, const std::uint16_t* c, const std::uint16
         continue;
       }
       const std::size_t m = std::min(fit, n - done);
-      p = copy_text(p, texts, ready_text{t.text + static_cast<std::uint32_t>(done * s),
-                                         static_cast<std::uint32_t>(m * s)});
+      p = copy_text(p, texts,
+                    ready_text{t.text + static_cast<std::uint32_t>(done * s),
+                               static_cast<std::uint32_t>(m * s)});
       line += m * s;
       done += m;
     }
@@ -411,7 +412,6 @@ void put_texts(run_state& run, const std::uint16_t* c, const text_layout& layout
   }
   sink.commit(to.p);
 }
-
 
 // The cases of a pass in batches: their mask words, inc values and weights,
 // decoded by the thread that reads them, formatted by either formatter.
@@ -508,17 +508,15 @@ struct second_formatter {
   second_formatter(const run_state& run, const output_routines& formatter_row, int pass_mode)
       : row(formatter_row), mode(pass_mode) {
     lane.options = run.options;
-    lane.pflg = run.pflg;
     lane.drivers = run.drivers;
-    if (run.progmode != nullptr) lane.progmode = lane.drivers.data() + (run.progmode - run.drivers.data());
+    if (run.progmode != nullptr)
+      lane.progmode = lane.drivers.data() + (run.progmode - run.drivers.data());
     lane.layout = run.layout;
     lane.elmask = run.elmask;
     lane.weighting = run.weighting;
     lane.sizedetails = run.sizedetails;
     lane.data.plan = run.data.plan;
-    // A thread starts with its creator's signal mask.
-    const interrupts_held held;
-    thread = std::thread([this] { serve(); });
+    thread = start_thread([this] { serve(); });
   }
   ~second_formatter() {
     {

@@ -4,9 +4,9 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdint>
 #include <cstdlib>
 #include <cstring>
-#include <cstdint>
 #include <string>
 
 #include "model/statvars.h"
@@ -268,7 +268,8 @@ void outcsv_f(run_state& run, std::FILE* stream, float value, int index) {
     return;
   }
   char* p = field_begin(run, stream, 1 + fast_room);
-  field_end(run, stream, fast_fixed(csv_separator(run, p), static_cast<double>(value), 0, decimals));
+  field_end(run, stream,
+            fast_fixed(csv_separator(run, p), static_cast<double>(value), 0, decimals));
 }
 
 void outcsv_i(run_state& run, std::FILE* stream, std::int32_t value, int) {

@@ -115,7 +115,6 @@ void read_case_layout(run_state& run, case_reader& r) {
   r.spill.clear();
   r.file_ended = false;
   r.masks.clear();
-  r.values.clear();
   run.layout = l;
 }
 
@@ -149,16 +148,17 @@ void decode_case(const case_layout& l, const std::uint8_t* record, std::uint16_t
   const std::size_t words_at = 2 * std::size_t{l.nwords_t};
   const std::size_t values_at = words_at + 2 * std::size_t{l.nwords_a};
   const std::span<const std::uint8_t> rec(record, values_at + 4 * std::size_t{l.nfloats});
-  for (std::size_t w = 0; w < l.nwords_a; ++w) masks[w] = be_u16(rec, words_at + 2 * w);
-  for (std::size_t v = 0; v < l.nfloats; ++v) values[v] = be_f32(rec, values_at + 4 * v);
+  if (masks != nullptr)
+    for (std::size_t w = 0; w < l.nwords_a; ++w) masks[w] = be_u16(rec, words_at + 2 * w);
+  if (values != nullptr)
+    for (std::size_t v = 0; v < l.nfloats; ++v) values[v] = be_f32(rec, values_at + 4 * v);
 }
 
 bool read_case(case_reader& r, const int (&part_error)[3]) {
   const std::uint8_t* rec = next_record(r, part_error);
   if (rec == nullptr) return false;
   r.masks.resize(r.layout.nwords_a);
-  r.values.resize(r.layout.nfloats);
-  decode_case(r.layout, rec, r.masks.data(), r.values.data());
+  decode_case(r.layout, rec, r.masks.data(), nullptr);
   return true;
 }
 

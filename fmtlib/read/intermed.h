@@ -28,7 +28,6 @@ struct case_reader {
   std::vector<std::uint8_t> spill;   // a record that runs from one block into the next
   bool file_ended = false;           // ahead has given its last block
   std::vector<std::uint16_t> masks;  // nwords_a axis-mask words
-  std::vector<float> values;         // nfloats inc values
 };
 
 // Reads the four counts after the header (r.f stands just after it, as
@@ -44,11 +43,12 @@ void read_case_layout(run_state& run, case_reader& r);
 // the run with error(part_error[k]) where k is the part that came up short
 // (leading, masks, numbers).
 const std::uint8_t* next_record(case_reader& r, const int (&part_error)[3]);
-// A record's nwords_a mask words and nfloats values, in the machine's order.
+// A record's nwords_a mask words and nfloats values, in the machine's
+// order; a null destination takes nothing.
 void decode_case(const case_layout& l, const std::uint8_t* record, std::uint16_t* masks,
                  float* values);
-// The next record decoded into r.masks and r.values; false at the end of the
-// file. The buffers reach their size with the first record and are reused
+// The next record's mask words decoded into r.masks; false at the end of
+// the file. The buffer reaches its size with the first record and is reused
 // for every later one.
 bool read_case(case_reader& r, const int (&part_error)[3]);
 

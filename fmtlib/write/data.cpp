@@ -438,6 +438,7 @@ struct batch_reader {
   run_state& run;
   case_reader& r;
   std::size_t batch_size;
+  bool masks_wanted;  // not by the measuring pass, which writes no axis fields
   std::int32_t count;
 
   // Fills b with the next cases; false once the file has no more. A batch
@@ -452,10 +453,11 @@ struct batch_reader {
     for (std::size_t k = 0; k < batch_size; ++k) {
       const std::uint8_t* rec = next_record(r, short_record);
       if (rec == nullptr) return false;
-      if (b.masks.size() < (k + 1) * words) b.masks.resize((k + 1) * words);
+      if (masks_wanted && b.masks.size() < (k + 1) * words) b.masks.resize((k + 1) * words);
       if (b.values.size() < (k + 1) * values) b.values.resize((k + 1) * values);
       if (b.weights.size() < (k + 1) * weights) b.weights.resize((k + 1) * weights);
-      decode_case(r.layout, rec, b.masks.data() + k * words, b.values.data() + k * values);
+      decode_case(r.layout, rec, masks_wanted ? b.masks.data() + k * words : nullptr,
+                  b.values.data() + k * values);
       ++count;
       for (std::size_t w = 0; w < weights; ++w)
         b.weights[k * weights + w] = read_weight(run.wght[w], run.ncases);
@@ -604,7 +606,7 @@ void create_data(run_state& run, const char* name, const output_routines& row, i
   run.data.plan.missing = missing_text(run);
   if (mode != data_measure) make_plan(run, row);
   const std::size_t batch_size = cases_per_batch(run, r.layout);
-  batch_reader reader{run, r, batch_size, 0};
+  batch_reader reader{run, r, batch_size, mode != data_measure, 0};
   std::array<case_batch, 2> batches;
   if (mode == data_write && name != nullptr) {
     // Two formatters, each taking every other batch; their bytes reach the

@@ -61,9 +61,11 @@ void check_numeric_fields(const run_state& run, const case_reader& r, const outp
                                 std::to_string(run.sizedetails.size()) + " numeric variables");
 }
 
+// Only the thread that reads the cases reads the weights: no stream lock
+// for four bytes a case.
 float read_weight(const weight_slot& w, std::int32_t ncases) {
   std::uint8_t b[4];
-  if (std::fread(b, 1, sizeof b, w.stream.get()) != sizeof b)
+  if (fread_unlocked(b, 1, sizeof b, w.stream.get()) != sizeof b)
     stop_damaged(weight_file_name(w).c_str(),
                  "it holds fewer values than the " + std::to_string(ncases) + " cases");
   return be_f32(b, 0);

@@ -75,12 +75,17 @@ float read_weight(const weight_slot& w, std::int32_t ncases) {
 // the text of each code as the row itself writes it, and of the yes/no
 // fields of one byte of a mask word together.
 
-// Copies a ready text: 32 bytes at once, whatever its size (texts and the
-// pass's buffer have the room).
+// Copies a ready text 16 bytes at a time, whatever its size, up to 32
+// bytes (texts and the pass's buffer have the room): most texts take one
+// store.
 constexpr std::size_t copy_room = 32;
 char* copy_text(char* out, const char* texts, ready_text t) {
-  std::memcpy(out, texts + t.text, copy_room);
-  if (t.size > copy_room) std::memcpy(out, texts + t.text, t.size);
+  const char* from = texts + t.text;
+  std::memcpy(out, from, 16);
+  if (t.size > 16) {
+    std::memcpy(out + 16, from + 16, 16);
+    if (t.size > copy_room) std::memcpy(out, from, t.size);
+  }
   return out + t.size;
 }
 

@@ -45,8 +45,7 @@ std::vector<char> write_behind::hand_over(std::vector<char> block, std::size_t u
   std::unique_lock<std::mutex> guard(lock_);
   pending_.push_back({std::move(block), used});
   changed_.notify_all();
-  if (free_.empty() && blocks_ < max_pending + 1) {
-    // One more block than can be pending: the one being filled.
+  if (free_.empty() && blocks_ < extra_blocks) {
     ++blocks_;
     guard.unlock();
     return std::vector<char>(size);

@@ -14,9 +14,9 @@
 namespace tx {
 
 struct write_behind {
-  // Blocks handed over and not yet written; the caller waits for a free
-  // block beyond this many.
-  static constexpr std::size_t max_pending = 2;
+  // Blocks the writer makes beside those its callers fill. Once all of them
+  // are handed over and not yet written, a caller waits for one.
+  static constexpr std::size_t extra_blocks = 3;
 
   // Starts the thread that writes to stream; interrupts never reach it, so
   // the run's handler and held interrupts stay with the thread that runs it.
@@ -49,7 +49,7 @@ struct write_behind {
   std::condition_variable changed_;
   std::deque<pending_block> pending_;  // handed over, oldest first
   std::vector<std::vector<char>> free_;
-  std::size_t blocks_ = 0;  // blocks made so far: pending, free, or being written or filled
+  std::size_t blocks_ = 0;  // blocks made so far
   bool writing_ = false;    // the thread holds a block outside pending_
   bool closing_ = false;
   int error_ = 0;

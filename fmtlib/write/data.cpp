@@ -556,9 +556,10 @@ struct second_formatter {
     for (;;) {
       changed.wait(guard, [this] { return closing || job != nullptr; });
       if (closing) return;
+      const case_batch& batch = *job;
       guard.unlock();
       try {
-        format_batch(lane, row, mode, *job);
+        format_batch(lane, row, mode, batch);
       } catch (...) {
         failure = std::current_exception();
       }

@@ -166,9 +166,9 @@ struct field_chunk {
   std::uint32_t field_size;  // the size of every field's yes and no text when all are alike, else 0
 };
 
-// An output axis of a data pass. Single-coded: codes[first + i] when data
-// element i is the first whose bit is set, codes[first + 16 * nwords] when
-// none is. Multi-coded: yes_no[first] to yes_no[first + fields - 1], in the
+// An output axis of a data pass. Single-coded: the text codes[first + i]
+// when data element i is the first whose bit is set, codes[first + 16 *
+// nwords] when none is. Multi-coded: yes_no[first] to yes_no[first + fields - 1], in the
 // chunks chunks[first_chunk] on, and `missing`, all their missing texts.
 struct axis_step {
   std::int32_t word;  // its first mask word in a case record
@@ -186,7 +186,7 @@ struct axis_step {
 struct data_plan {
   std::string missing;  // the -m text, or the output form's own
   std::vector<axis_step> axes;
-  std::vector<field_code> codes;
+  std::vector<ready_text> codes;  // single-coded axes' texts; size 0: no field
   std::vector<yes_no_field> yes_no;
   std::vector<field_chunk> chunks;
   std::vector<ready_text> chunk_texts;

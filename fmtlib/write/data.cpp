@@ -154,11 +154,13 @@ void plan_single(run_state& run, const output_routines& row, const axis_info* a,
       if (v != nullptr && rank < v->nvalues) f = value_code(run, row, v->values[rank], index);
       ++rank;
     }
-    plan.codes.push_back(f);
+    // Every text of a field holds at least one byte: an empty one is no field.
+    plan.codes.push_back(f.kind != code_none ? f.ready : ready_text{0, 0});
     room = std::max(room, room_of(row, {f}));
   }
-  plan.codes.push_back(missing_code(run, row, index));
-  room = std::max(room, room_of(row, {plan.codes.back()}));
+  const field_code missing = missing_code(run, row, index);
+  plan.codes.push_back(missing.ready);
+  room = std::max(room, room_of(row, {missing}));
   axis_step step{};
   step.word = word;
   step.nwords = a->nwords;
@@ -295,9 +297,9 @@ int first_data_bit(const std::uint16_t* words, const std::uint16_t* data, int nw
   return 16 * nwords;
 }
 
-// The code of a single-coded axis for the case with mask words c.
-inline const field_code& single_code(const data_plan& plan, const axis_step& a,
-                                     const std::uint16_t* c, const std::uint16_t* elmask) {
+// The text of a single-coded axis for the case with mask words c.
+inline ready_text single_text(const data_plan& plan, const axis_step& a, const std::uint16_t* c,
+                              const std::uint16_t* elmask) {
   const unsigned set = unsigned{c[a.word]} & elmask[a.word];
   // With one word, bit 16 stands for "none set".
   const int i = a.nwords == 1 ? std::countr_zero(set | 0x10000U)
@@ -367,9 +369,9 @@ void copy_texts(const data_plan& plan, const std::uint16_t* c, const std::uint16
   };
   for (const axis_step& a : plan.axes) {
     if (!a.multi) {
-      const field_code& f = single_code(plan, a, c, elmask);
-      if (f.kind == code_none) continue;
-      put(f.ready);
+      const ready_text t = single_text(plan, a, c, elmask);
+      if (t.size == 0) continue;
+      put(t);
       ++fields;
       continue;
     }

@@ -56,6 +56,22 @@ TEST(ReadAhead, GivesTheFileInFullBlocksThenTheRest) {
   }
 }
 
+TEST(ReadAhead, TellsAFailedReadFromTheEnd) {
+  testkit::temp_dir dir;
+  testkit::write_file(dir / "in", pattern(10));
+  file_ptr f(std::fopen((dir / "in").c_str(), "rb"));
+  ASSERT_TRUE(f);
+  read_ahead ahead(f.get());
+  EXPECT_EQ(10U, ahead.next().size());
+  EXPECT_EQ(0, ahead.error());
+  // A directory opens for reading, and every read of it fails.
+  file_ptr d(std::fopen(dir.path.c_str(), "rb"));
+  ASSERT_TRUE(d);
+  read_ahead failing(d.get());
+  EXPECT_TRUE(failing.next().empty());
+  EXPECT_EQ(EISDIR, failing.error());
+}
+
 TEST(ReadAhead, EndsAtOnceWhenDroppedUnread) {
   testkit::temp_dir dir;
   testkit::write_file(dir / "in", pattern(20 * read_ahead::block_size));

@@ -5,6 +5,7 @@
 #include <climits>
 #include <cstdint>
 #include <cstdio>
+#include <cstring>
 #include <span>
 #include <string>
 
@@ -48,6 +49,10 @@ std::span<const std::uint8_t> take(case_reader& r, std::size_t n) {
     if (!r.ahead) r.ahead = std::make_unique<read_ahead>(r.f);
     r.block = r.ahead->next();
     r.file_ended = r.block.size() < read_ahead::block_size;
+    // A failed read is no end of the file: the cases after it are not known.
+    if (r.file_ended && r.ahead->error() != 0)
+      stop_run(1, format_text("ERROR: cannot read \"%s\": %s\n", r.name,
+                              std::strerror(r.ahead->error())));
     r.at = std::min(n - r.spill.size(), r.block.size());
     r.spill.insert(r.spill.end(), r.block.begin(),
                    r.block.begin() + static_cast<std::ptrdiff_t>(r.at));

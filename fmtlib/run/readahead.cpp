@@ -1,5 +1,6 @@
 #include "run/readahead.h"
 
+#include <cerrno>
 #include <utility>
 
 #include "run/misc.h"
@@ -31,7 +32,10 @@ void read_ahead::run() {
     guard.unlock();
     block.resize(block_size);
     const std::size_t got = std::fread(block.data(), 1, block.size(), stream_);
+    const int reason =
+        got < block_size && std::ferror(stream_) != 0 ? (errno != 0 ? errno : EIO) : 0;
     guard.lock();
+    error_ = reason;
     ready_.push_back({std::move(block), got});
     changed_.notify_all();
     if (got < block_size) return;
@@ -50,6 +54,11 @@ std::span<const std::uint8_t> read_ahead::next() {
   // A short block is the last: the thread read up to the end.
   done_ = current_.size < block_size;
   return {current_.bytes.data(), current_.size};
+}
+
+int read_ahead::error() {
+  const std::lock_guard<std::mutex> guard(lock_);
+  return error_;
 }
 
 }  // namespace tx

@@ -32,6 +32,9 @@ struct read_ahead {
   // block (where the end of the file or a failed read cut it), none after
   // it. A block stays valid until the next call.
   std::span<const std::uint8_t> next();
+  // errno of a read that failed, 0 when the last block ended at the end of
+  // the file. Known once next() has given the last block.
+  int error();
 
  private:
   struct ready_block {
@@ -46,6 +49,7 @@ struct read_ahead {
   std::deque<ready_block> ready_;  // read, oldest first
   std::vector<std::vector<std::uint8_t>> free_;
   bool closing_ = false;
+  int error_ = 0;
   ready_block current_{{}, 0};  // the block the last call gave
   bool done_ = false;           // that block was the last
   std::thread thread_;

@@ -178,6 +178,14 @@ TEST(Descrips, OverlongFieldsAreRefusedForTheEntry) {
   EXPECT_EQ(std::string::npos, read_z(dir / "s.inf").find("#;label=A\n"));
 }
 
+TEST(Descrips, TheFirstParentLineWithAValueCounts) {
+  temp_dir dir;
+  loaded d;
+  load(dir, "#@axis d\n#;tag=d\n#;parent=\n#;parent=q1\n#;parent=q2\n", d);
+  ASSERT_GE(d.handle(), 0);
+  EXPECT_EQ("q1", str(tx::TagGetParent(d.handle(), "d")));
+}
+
 TEST(Descrips, AbsurdFilesLoadOrFailWithACode) {
   temp_dir dir;
   std::string binary;

@@ -102,6 +102,12 @@ TEST(Compio, LinesRefusalsAndWrongDirections) {
   tx::comp_file* h = tx::compopen(z.c_str(), "rb", 0);
   EXPECT_EQ(3, tx::compftell(h));
   char buf[16];
+  // No room even for the NUL, or no buffer: nothing is read or stored.
+  buf[0] = '?';
+  EXPECT_EQ(-1, tx::compfgets(buf, 0, h));
+  EXPECT_EQ('?', buf[0]);
+  EXPECT_EQ(0, tx::compread(h, nullptr, 4));
+  EXPECT_EQ(-1, tx::compfgets(nullptr, 4, h));
   for (const int want : {4, 4, 0, -1, -1}) EXPECT_EQ(want, tx::compfgets(buf, sizeof buf, h));
   EXPECT_EQ(0, tx::compwrite(h, "x", 1));
   EXPECT_STREQ("File not open for writing", tx::comperrstr());

@@ -12,6 +12,18 @@
 namespace tx {
 namespace {
 
+TEST(Filopen, AnAbsoluteNameIsOpenedAsItStands) {
+  testkit::temp_dir dir;
+  testkit::write_file(dir / "in", "x");
+  {
+    testkit::scoped_env env({{"TXPERM", dir / "perm"}, {"TXTEMP", dir / "temp"}, {"TXSUFF", ""}});
+    ASSERT_EQ(0, ftmpinit());
+    EXPECT_TRUE(file_ptr(finpopen((dir / "in").c_str(), "r")));
+    EXPECT_FALSE(file_ptr(finpopen("in", "r")));  // looked for in the permanent directory
+  }
+  ftmpinit();
+}
+
 TEST(Filopen, NamesReachTheirDirectories) {
   const std::string n21(21, 'n'), n200(200, 'n');
   const struct {

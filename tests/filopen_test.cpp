@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cerrno>
 #include <filesystem>
 #include <string>
 
@@ -20,6 +21,9 @@ TEST(Filopen, AnAbsoluteNameIsOpenedAsItStands) {
     ASSERT_EQ(0, ftmpinit());
     EXPECT_TRUE(file_ptr(finpopen((dir / "in").c_str(), "r")));
     EXPECT_FALSE(file_ptr(finpopen("in", "r")));  // looked for in the permanent directory
+    errno = 0;
+    EXPECT_FALSE(file_ptr(finpopen(std::string(perm_name_limit + 1, 'n').c_str(), "r")));
+    EXPECT_EQ(ENAMETOOLONG, errno);  // refused before any open
   }
   ftmpinit();
 }

@@ -148,8 +148,7 @@ void commit_outputs(run_state& run) {
     // A renamed file leaves the list before a handler could remove it.
     const interrupts_held held;
     if (std::rename(s.temp.c_str(), s.path.c_str()) != 0)
-      stop_run(1, format_text("ERROR: cannot write \"%s\": %s\n", s.name.c_str(),
-                              std::strerror(errno)));
+      cannot_write(s.name.c_str(), errno);
     files.erase(files.begin());
   }
 }
@@ -167,8 +166,11 @@ void close_output(file_ptr& f, const char* name) {
     failed = true;
     reason = errno;
   }
-  if (failed)
-    stop_run(1, format_text("ERROR: cannot write \"%s\": %s\n", name, std::strerror(reason)));
+  if (failed) cannot_write(name, reason);
+}
+
+void cannot_write(const char* name, int reason) {
+  stop_run(1, format_text("ERROR: cannot write \"%s\": %s\n", name, std::strerror(reason)));
 }
 
 interrupts_held::interrupts_held() {

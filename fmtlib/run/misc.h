@@ -2,8 +2,10 @@
 #pragma once
 #include <signal.h>
 
+#include <condition_variable>
 #include <cstdint>
 #include <cstdio>
+#include <mutex>
 #include <span>
 #include <string>
 #include <string_view>
@@ -34,6 +36,9 @@ struct run_stopped {
 // A job file that ends early or holds an impossible value:
 // "ERROR: file \"<name>\" is damaged: <what>\n", status 1.
 [[noreturn]] void stop_damaged(const char* name, const std::string& what);
+// An output that could not be written: "ERROR: cannot write \"<name>\":
+// <the system's reason>\n", status 1.
+[[noreturn]] void cannot_write(const char* name, int reason);
 
 // Guarded open: output files (mode "wt") go to the permanent directory with the
 // suffix rule, everything else comes from the temporary directory. Stops the
@@ -93,6 +98,17 @@ std::thread start_thread(Body body) {
   } catch (const std::system_error& e) {
     stop_run(1, std::string("ERROR: cannot start a thread: ") + e.what() + "\n");
   }
+}
+// Tells such a thread to end (its `closing` flag, under its lock) and waits
+// for it; work it has not begun is dropped.
+inline void end_thread(std::mutex& lock, std::condition_variable& changed, bool& closing,
+                       std::thread& thread) {
+  {
+    const std::lock_guard<std::mutex> guard(lock);
+    closing = true;
+  }
+  changed.notify_all();
+  thread.join();
 }
 
 // The bytes of a data pass on their way to a file (or to the system file's

@@ -10,14 +10,7 @@ namespace tx {
 read_ahead::read_ahead(std::FILE* stream)
     : stream_(stream), thread_(start_thread([this] { run(); })) {}
 
-read_ahead::~read_ahead() {
-  {
-    const std::lock_guard<std::mutex> guard(lock_);
-    closing_ = true;
-  }
-  changed_.notify_all();
-  thread_.join();
-}
+read_ahead::~read_ahead() { end_thread(lock_, changed_, closing_, thread_); }
 
 void read_ahead::run() {
   std::unique_lock<std::mutex> guard(lock_);

@@ -10,14 +10,7 @@ namespace tx {
 write_behind::write_behind(std::FILE* stream)
     : stream_(stream), thread_(start_thread([this] { run(); })) {}
 
-write_behind::~write_behind() {
-  {
-    const std::lock_guard<std::mutex> guard(lock_);
-    closing_ = true;
-  }
-  changed_.notify_all();
-  thread_.join();
-}
+write_behind::~write_behind() { end_thread(lock_, changed_, closing_, thread_); }
 
 void write_behind::run() {
   std::unique_lock<std::mutex> guard(lock_);

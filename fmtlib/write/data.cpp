@@ -30,7 +30,6 @@
 #include "read/title.h"
 #include "run/misc.h"
 #include "run/run_state.h"
-#include "run/showmsg.h"
 #include "run/writebehind.h"
 #include "txlib/bytes.h"
 #include "txlib/version.h"
@@ -434,8 +433,9 @@ struct case_batch {
 // A batch takes as many cases as make about batch_bytes of records or of
 // output, at least one.
 constexpr std::size_t batch_bytes = 512 * 1024;
-std::size_t cases_per_batch(const run_state& run, const case_layout& l) {
-  std::size_t out = run.data.plan.record_bytes;
+std::size_t cases_per_batch(const run_state& run, const case_layout& l, int mode) {
+  // The measuring pass writes nothing, whatever plan an earlier pass left.
+  std::size_t out = mode != data_measure ? run.data.plan.record_bytes : 0;
   for (const size_detail& d : run.sizedetails) out += static_cast<std::size_t>(d.width) + 16;
   const std::size_t in = 2 * std::size_t{l.nwords_a} + 4 * std::size_t{l.nfloats} +
                          4 * static_cast<std::size_t>(run.weighting);
@@ -529,14 +529,7 @@ struct second_formatter {
     lane.data.plan = run.data.plan;
     thread = start_thread([this] { serve(); });
   }
-  ~second_formatter() {
-    {
-      const std::lock_guard<std::mutex> guard(lock);
-      closing = true;
-    }
-    changed.notify_all();
-    thread.join();
-  }
+  ~second_formatter() { end_thread(lock, changed, closing, thread); }
   second_formatter(const second_formatter&) = delete;
   second_formatter& operator=(const second_formatter&) = delete;
 
@@ -573,8 +566,7 @@ struct second_formatter {
 };
 
 void check_written(write_behind& writer, const char* name) {
-  if (const int reason = writer.error(); reason != 0)
-    stop_run(1, format_text("ERROR: cannot write \"%s\": %s\n", name, std::strerror(reason)));
+  if (const int reason = writer.error(); reason != 0) cannot_write(name, reason);
 }
 
 // The buffered bytes go to the writer; an earlier failed write stops the run.
@@ -615,7 +607,7 @@ void create_data(run_state& run, const char* name, const output_routines& row, i
 
   run.data.plan.missing = missing_text(run);
   if (mode != data_measure) make_plan(run, row);
-  const std::size_t batch_size = cases_per_batch(run, r.layout);
+  const std::size_t batch_size = cases_per_batch(run, r.layout, mode);
   batch_reader reader{run, r, batch_size, mode != data_measure, 0};
   std::array<case_batch, 2> batches;
   if (mode == data_write && name != nullptr) {

@@ -97,9 +97,7 @@ ssize_t put_bytes(const void* data, size_t len, void* ctx) {
 
 void check(run_state& run, readstat_error_t e, const char* what) {
   if (e == READSTAT_OK) return;
-  if (run.sav.write_failed)
-    stop_run(1, format_text("ERROR: cannot write \"%s\": %s\n", run.progmode->meta_file,
-                            std::strerror(errno)));
+  if (run.sav.write_failed) cannot_write(run.progmode->meta_file, errno);
   stop_run(1, format_text("ERROR: cannot write \"%s\": %s: %s\n", run.progmode->meta_file, what,
                           readstat_error_message(e)));
 }

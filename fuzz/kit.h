@@ -9,8 +9,8 @@
 #include <string_view>
 #include <vector>
 
-#include "fmtlib/run/convert.h"
-#include "fmtlib/run/misc.h"
+#include "fmtlib/driver/convert.h"
+#include "fmtlib/base/misc.h"
 #include "targets.h"
 
 namespace tx::fuzz {

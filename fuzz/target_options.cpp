@@ -1,7 +1,7 @@
 // The option list of TXSPSSRC, the option files it names and the command line.
 #include <cstdlib>
 
-#include "fmtlib/run/options.h"
+#include "fmtlib/driver/options.h"
 #include "kit.h"
 
 namespace tx::fuzz {

@@ -7,7 +7,7 @@
 #include "fmtlib/read/init.h"
 #include "fmtlib/read/intermed.h"
 #include "fmtlib/read/title.h"
-#include "fmtlib/run/misc.h"
+#include "fmtlib/base/misc.h"
 #include "kit.h"
 
 namespace tx::fuzz {

@@ -11,8 +11,8 @@
 #include <string>
 #include <vector>
 
-#include "fmtlib/run/readahead.h"
-#include "fmtlib/run/writebehind.h"
+#include "fmtlib/read/readahead.h"
+#include "fmtlib/write/writebehind.h"
 #include "testkit.h"
 
 namespace tx {

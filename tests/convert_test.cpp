@@ -1,6 +1,6 @@
 // The driver: the program's name chooses the form, and two conversions in
 // one process give the same bytes (no state outlives a run).
-#include "fmtlib/run/convert.h"
+#include "fmtlib/driver/convert.h"
 
 #include <gtest/gtest.h>
 

@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "fmtlib/read/intermed.h"
-#include "fmtlib/run/convert.h"
+#include "fmtlib/driver/convert.h"
 #include "testkit.h"
 
 namespace tx {

@@ -1,15 +1,15 @@
 // The option list (TXSPSSRC and option files) and the command line, one
 // table each: what a list or a command line leaves in the run, and what it
 // wrote. Messages and exit statuses of the program are cases (cli-*).
-#include "fmtlib/run/options.h"
+#include "fmtlib/driver/options.h"
 
 #include <gtest/gtest.h>
 
 #include <string>
 #include <vector>
 
-#include "fmtlib/run/convert.h"
-#include "fmtlib/run/misc.h"
+#include "fmtlib/driver/convert.h"
+#include "fmtlib/base/misc.h"
 #include "testkit.h"
 
 namespace tx {

@@ -11,8 +11,8 @@
 #include <utility>
 #include <vector>
 
-#include "fmtlib/run/convert.h"
-#include "fmtlib/run/misc.h"
+#include "fmtlib/driver/convert.h"
+#include "fmtlib/base/misc.h"
 
 namespace testkit {
 

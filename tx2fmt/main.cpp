@@ -8,8 +8,8 @@
 #include <ctime>
 #include <exception>
 
-#include "fmtlib/run/convert.h"
-#include "fmtlib/run/misc.h"
+#include "fmtlib/driver/convert.h"
+#include "fmtlib/base/misc.h"
 
 namespace {
 // SOURCE_DATE_EPOCH, when it holds an integer, pins the date and time written

@@ -6,7 +6,7 @@
 
 #include "model/xtostats.h"
 #include "read/axinf.h"
-#include "run/run_state.h"
+#include "base/run_state.h"
 
 namespace tx {
 

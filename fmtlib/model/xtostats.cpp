@@ -9,9 +9,9 @@
 
 #include "read/axinf.h"
 #include "read/intermed.h"
-#include "run/misc.h"
-#include "run/run_state.h"
-#include "run/showmsg.h"
+#include "base/misc.h"
+#include "base/run_state.h"
+#include "base/showmsg.h"
 #include "txlib/bytes.h"
 #include "txlib/descrips.h"
 #include "txlib/filopen.h"

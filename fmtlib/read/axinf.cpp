@@ -6,10 +6,10 @@
 #include <cstring>
 #include <string>
 
-#include "run/misc.h"
-#include "run/nstore.h"
-#include "run/run_state.h"
-#include "run/showmsg.h"
+#include "base/misc.h"
+#include "base/nstore.h"
+#include "base/run_state.h"
+#include "base/showmsg.h"
 #include "txlib/axttjust.h"
 #include "txlib/bytes.h"
 #include "txlib/descrips.h"

@@ -3,8 +3,8 @@
 #include <array>
 #include <cstdint>
 
-#include "run/misc.h"
-#include "run/run_state.h"
+#include "base/misc.h"
+#include "base/run_state.h"
 #include "txlib/bytes.h"
 #include "txlib/version.h"
 

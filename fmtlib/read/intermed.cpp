@@ -10,10 +10,10 @@
 #include <string>
 
 #include "read/axinf.h"
-#include "run/misc.h"
-#include "run/nstore.h"
-#include "run/run_state.h"
-#include "run/showmsg.h"
+#include "base/misc.h"
+#include "base/nstore.h"
+#include "base/run_state.h"
+#include "base/showmsg.h"
 #include "txlib/bytes.h"
 #include "txlib/version.h"
 

@@ -7,8 +7,8 @@
 #include <span>
 #include <vector>
 
-#include "run/readahead.h"
-#include "run/run_state.h"
+#include "read/readahead.h"
+#include "base/run_state.h"
 
 namespace tx {
 

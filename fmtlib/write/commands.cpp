@@ -6,9 +6,9 @@
 #include "model/xtostats.h"
 #include "read/axinf.h"
 #include "read/title.h"
-#include "run/misc.h"
-#include "run/run_state.h"
-#include "run/showmsg.h"
+#include "base/misc.h"
+#include "base/run_state.h"
+#include "base/showmsg.h"
 
 namespace tx {
 

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "run/run_state.h"
+#include "base/run_state.h"
 
 namespace tx {
 

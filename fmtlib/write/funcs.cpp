@@ -13,8 +13,8 @@
 #include "model/xtostats.h"
 #include "read/axinf.h"
 #include "read/title.h"
-#include "run/run_state.h"
-#include "run/showmsg.h"
+#include "base/run_state.h"
+#include "base/showmsg.h"
 #include "write/fastfmt.h"
 
 namespace tx {

@@ -6,8 +6,8 @@
 #include "model/xtostats.h"
 #include "read/axinf.h"
 #include "read/title.h"
-#include "run/misc.h"
-#include "run/run_state.h"
+#include "base/misc.h"
+#include "base/run_state.h"
 #include "write/data.h"
 #include "write/funcs.h"
 

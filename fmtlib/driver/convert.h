@@ -1,7 +1,7 @@
 // The run driver: one conversion from the program's name to the two files it
 // reports, calling the readers, the variable model and the writers in turn.
 #pragma once
-#include "run/run_state.h"
+#include "base/run_state.h"
 
 namespace tx {
 

@@ -11,8 +11,8 @@
 #include <string>
 #include <vector>
 
-#include "run/misc.h"
-#include "run/nstore.h"
+#include "base/misc.h"
+#include "base/nstore.h"
 #include "txlib/filopen.h"
 
 namespace tx {

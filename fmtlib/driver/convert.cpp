@@ -1,4 +1,4 @@
-#include "run/convert.h"
+#include "driver/convert.h"
 
 #include <fcntl.h>
 #include <unistd.h>
@@ -13,10 +13,10 @@
 #include "read/init.h"
 #include "read/intermed.h"
 #include "read/title.h"
-#include "run/misc.h"
-#include "run/options.h"
-#include "run/ptf.h"
-#include "run/showmsg.h"
+#include "base/misc.h"
+#include "driver/options.h"
+#include "driver/ptf.h"
+#include "base/showmsg.h"
 #include "txlib/xdate.h"
 #include "write/commands.h"
 #include "write/data.h"

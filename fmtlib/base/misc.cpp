@@ -1,4 +1,4 @@
-#include "run/misc.h"
+#include "base/misc.h"
 
 #include <signal.h>
 #include <sys/stat.h>
@@ -12,8 +12,8 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "run/run_state.h"
-#include "run/showmsg.h"
+#include "base/run_state.h"
+#include "base/showmsg.h"
 #include "txlib/filopen.h"
 
 namespace tx {

@@ -1,7 +1,7 @@
-#include "run/ptf.h"
+#include "driver/ptf.h"
 
-#include "run/run_state.h"
-#include "run/showmsg.h"
+#include "base/run_state.h"
+#include "base/showmsg.h"
 
 namespace tx {
 

@@ -1,4 +1,4 @@
-#include "run/showmsg.h"
+#include "base/showmsg.h"
 
 #include <cstdarg>
 

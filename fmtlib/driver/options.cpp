@@ -1,4 +1,4 @@
-#include "run/options.h"
+#include "driver/options.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -8,9 +8,9 @@
 #include <cstring>
 #include <string>
 
-#include "run/misc.h"
-#include "run/run_state.h"
-#include "run/showmsg.h"
+#include "base/misc.h"
+#include "base/run_state.h"
+#include "base/showmsg.h"
 
 namespace tx {
 

@@ -1,8 +1,8 @@
-#include "run/nstore.h"
+#include "base/nstore.h"
 
 #include <cstdlib>
 
-#include "run/misc.h"
+#include "base/misc.h"
 
 namespace tx {
 

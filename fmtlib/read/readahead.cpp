@@ -1,9 +1,9 @@
-#include "run/readahead.h"
+#include "read/readahead.h"
 
 #include <cerrno>
 #include <utility>
 
-#include "run/misc.h"
+#include "base/misc.h"
 
 namespace tx {
 

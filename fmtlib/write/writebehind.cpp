@@ -1,9 +1,9 @@
-#include "run/writebehind.h"
+#include "write/writebehind.h"
 
 #include <cerrno>
 #include <utility>
 
-#include "run/misc.h"
+#include "base/misc.h"
 
 namespace tx {
 

@@ -28,12 +28,12 @@ struct field {
   const char* text = "";
 };
 
-void put(run_state& run, const output_routines& row, std::FILE* f, const field& x) {
+void put(field_context& ctx, const output_routines& row, std::FILE* f, const field& x) {
   switch (x.op) {
-    case 'f': return row.put_float(run, f, static_cast<float>(x.value), x.index);
-    case 'i': return row.put_int(run, f, static_cast<std::int32_t>(x.value), x.index);
-    case 's': return row.put_string(run, f, x.text, x.index);
-    default: return row.end_record(run, f);
+    case 'f': return row.put_float(ctx, f, static_cast<float>(x.value), x.index);
+    case 'i': return row.put_int(ctx, f, static_cast<std::int32_t>(x.value), x.index);
+    case 's': return row.put_string(ctx, f, x.text, x.index);
+    default: return row.end_record(ctx, f);
   }
 }
 
@@ -77,15 +77,14 @@ TEST(Funcs, FieldWritersWriteTheFormsBytes) {
        {{'i', 1, -1}, {'i', 2, -1}, {'s', 0, 0, " "}, {'r'}, {'f', 2.5}, {'r'}}, "1\t2\t \n2.50\n"},
   };
   for (const auto& c : cases) {
-    run_state run;
-    run.progmode = &run.drivers[default_driver];
-    run.sizedetails = {c.d};
+    field_context ctx;
+    ctx.sizes = {c.d};
     if (c.numeric_format != nullptr) {
-      run.options.has_numeric_format = true;
-      run.options.numeric_format = c.numeric_format;
+      ctx.has_numeric_format = true;
+      ctx.numeric_format = c.numeric_format;
     }
     const std::string got = testkit::capture([&](std::FILE* f) {
-      for (const field& x : c.fields) put(run, outputroutines[c.row], f, x);
+      for (const field& x : c.fields) put(ctx, outputroutines[c.row], f, x);
     });
     EXPECT_EQ(c.want, got) << "row " << c.row << ", first field " << c.fields[0].value;
   }
@@ -116,17 +115,16 @@ TEST(Funcs, MeasuringKindsWidthsAndRanges) {
       {{nan, 4}, 0, size_whole, 3, 0, 4, 4},  // a NaN moves neither end
   };
   for (const auto& c : cases) {
-    run_state run;
-    run.progmode = &run.drivers[default_driver];
-    run.pflg = c.pflg;
-    run.sizedetails = {size_detail{0, size_none, 0, 0, -FLT_MAX, FLT_MAX}};
+    field_context ctx;
+    ctx.pflg = c.pflg;
+    ctx.sizes = {size_detail{0, size_none, 0, 0, -FLT_MAX, FLT_MAX}};
     for (float v : c.values) {
       if (v == m)
-        calc_s(run, nullptr, " ", 0);
+        calc_s(ctx, nullptr, " ", 0);
       else
-        calc_f(run, nullptr, v, 0);
+        calc_f(ctx, nullptr, v, 0);
     }
-    const size_detail& d = run.sizedetails[0];
+    const size_detail& d = ctx.sizes[0];
     const std::string what = testing::PrintToString(c.values);
     EXPECT_EQ(c.kind, d.kind) << what;
     EXPECT_EQ(c.width, d.width) << what;

@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # An interrupted run leaves no temporary file and every earlier output as it
 # was. The weight values come through a FIFO that never delivers them, so the
-# run waits in its measuring pass with survey.xml and survey.asc staged until
+# run waits in its measuring pass with survey.xml staged until
 # SIGTERM arrives.
 #   interrupt_check.sh BUILD_DIR SOURCE_DIR
 set -euo pipefail
@@ -22,10 +22,10 @@ cat "$work/header" >&3
 (cd "$work/job" && exec env TXPERM="$work/out" "$build/tx2xml" >/dev/null 2>&1) &
 pid=$!
 for ((i = 0; i < 200; i++)); do
-  compgen -G "$work/out/.survey.asc.*" >/dev/null && break
+  compgen -G "$work/out/.survey.xml.*" >/dev/null && break
   sleep 0.05
 done
-compgen -G "$work/out/.survey.asc.*" >/dev/null || fail "the run never staged survey.asc"
+compgen -G "$work/out/.survey.xml.*" >/dev/null || fail "the run never staged survey.xml"
 kill -TERM "$pid"
 status=0
 wait "$pid" || status=$?

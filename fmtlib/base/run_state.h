@@ -9,6 +9,7 @@
 #include <ctime>
 #include <memory>
 #include <string>
+#include <unordered_set>
 #include <vector>
 
 #include "base/misc.h"
@@ -24,9 +25,6 @@ struct stat_name;
 struct stat_node;
 struct stat_var;
 struct title_record;
-}  // namespace tx
-struct readstat_writer_s;
-namespace tx {
 
 // One output form: a row of the table `drivers`.
 using writer_fn = void (*)(run_state&, const char* meta_file, const char* data_file);
@@ -43,8 +41,7 @@ struct driver_row {
   const char* meta_file;
   const char* data_file;     // null: a one-file form, whose writer also writes the cases
   writer_fn writer;
-  int routines;     // row of outputroutines for the data file
-  int field_count;  // fields written so far in the current CSV record
+  int routines;  // row of outputroutines for the data file
 };
 
 inline constexpr std::size_t n_drivers = 7;
@@ -132,76 +129,6 @@ struct statvars_state {
   int size = 1;
 };
 
-// Bytes of data_plan::texts.
-struct ready_text {
-  std::uint32_t text;  // offset
-  std::uint32_t size;
-};
-
-// An axis field of a data pass in one state of the axis's bits: what the
-// pass's row of field writers is handed for it, and the text that row writes.
-enum code_kind : std::uint8_t { code_none = 0, code_value = 1, code_missing = 2 };
-struct field_code {
-  ready_text ready;
-  std::int32_t value;  // code_value: the number handed to put_int
-  std::int32_t index;  // the field index handed with the number or the missing text
-  std::uint8_t kind;   // code_kind; code_none: no field at all
-};
-
-// A yes/no field of a multi-coded axis: its element's bit and its codes when
-// the bit is clear (0), set (1), and when no data bit of the axis is set (2).
-struct yes_no_field {
-  std::uint32_t bit;  // 16 * word + bit within the word, in a case's mask words
-  std::array<field_code, 3> codes;
-};
-
-// The yes/no fields of a multi-coded axis whose bits lie in one byte of a
-// mask word, and the texts of all of them for each of the byte's 256 values.
-struct field_chunk {
-  std::int32_t word;    // the mask word, and the byte's place in it
-  std::int32_t shift;   // 0 or 8
-  std::uint32_t table;  // chunk_texts[table + byte value]
-  std::uint32_t first;  // its fields: yes_no[first] to yes_no[first + fields - 1]
-  std::uint32_t fields;
-  std::uint32_t field_size;  // the size of every field's yes and no text when all are alike, else 0
-};
-
-// An output axis of a data pass. Single-coded: the text codes[first + i]
-// when data element i is the first whose bit is set, codes[first + 16 *
-// nwords] when none is. Multi-coded: yes_no[first] to yes_no[first + fields - 1], in the
-// chunks chunks[first_chunk] on, and `missing`, all their missing texts.
-struct axis_step {
-  std::int32_t word;  // its first mask word in a case record
-  std::int32_t nwords;
-  std::uint32_t first;
-  std::uint32_t fields;
-  std::uint32_t first_chunk;
-  std::uint32_t chunks;
-  ready_text missing;
-  bool multi;
-};
-
-// What a data pass writes for the axes, made once per pass from the axes
-// and their variables.
-struct data_plan {
-  std::string missing;  // the -m text, or the output form's own
-  std::vector<axis_step> axes;
-  std::vector<ready_text> codes;  // single-coded axes' texts; size 0: no field
-  std::vector<yes_no_field> yes_no;
-  std::vector<field_chunk> chunks;
-  std::vector<ready_text> chunk_texts;
-  std::string texts;             // the ready texts; 32 spare bytes follow the last
-  std::size_t record_bytes = 0;  // room the axis fields of one case can take
-};
-
-struct data_state {
-  file_ptr fp_data;  // data stream of the current pass
-  int ib = 0;        // characters in the current SPSS line, at most 77 unless one field is longer
-  std::string temp;  // one formatted value
-  out_buffer sink;   // fields on their way to fp_data during a pass
-  data_plan plan;
-};
-
 struct commands_state {
   const void* last_parent = nullptr;  // parent of the variable before the last blank comment
 };
@@ -209,7 +136,7 @@ struct commands_state {
 struct outputxml_state {
   file_ptr fp_commands;            // "survey.xml"
   int varnum = 0;                  // ident of the last variable written
-  std::vector<std::string> names;  // variable names written so far
+  std::unordered_set<std::string> names;  // variable names written so far, in lower case
 };
 
 struct outputts_state {
@@ -218,27 +145,6 @@ struct outputts_state {
 
 struct outputcsv_state {
   int fieldno = 0;  // number of the last field named in a "Field" line
-};
-
-// The system-file writer: ReadStat's writer for the header and dictionary,
-// and the cases in bytecode on their way to the file. ReadStat's types are
-// named only here.
-struct sav_state {
-  struct writer_free {
-    void operator()(readstat_writer_s* w) const;
-  };
-  std::unique_ptr<readstat_writer_s, writer_free> writer;
-  file_ptr file;             // "survey.sav"
-  std::size_t nvars = 0;     // fields of a case
-  bool holding = true;       // ReadStat's bytes are held until the dictionary is complete
-  std::string held;          // its bytes
-  std::string mrsets;        // the multiple response sets, "$name=D..." lines without member names
-  std::vector<std::vector<std::size_t>> members;  // per line of mrsets: its variables' field numbers
-  bool write_failed = false;
-  std::string cases;         // compressed cases not yet written: the first `used` bytes
-  std::size_t used = 0;
-  std::size_t command = 0;   // offset in `cases` of the open block of eight codes
-  int codes = 8;             // codes used in that block; 8: none open
 };
 
 // What a conversion keeps between calls; one per run, so tests can run many.
@@ -282,12 +188,10 @@ struct run_state {
   axinf_state axinf_mod;
   intermed_state intermed;
   statvars_state names;
-  data_state data;
   commands_state commands;
   outputxml_state xml;
   outputts_state ts;
   outputcsv_state csv;
-  sav_state sav;
 };
 
 }  // namespace tx

@@ -32,20 +32,20 @@ std::array<driver_row, n_drivers + 1> default_drivers() {
   // The order is the search order for the program name's ending.
   return {{
       {form_classic, "classic", "classic", "Triple S", 7, " ", "survey.sss", "survey.asc",
-       outputts, row_fixed, 0},
+       outputts, row_fixed},
       {form_spss, "spss", "spss", "SPSS", 4, "-99.99", "commands.xsp", "data.xsp", outputspss,
-       row_spss, 0},
+       row_spss},
       {form_classic, "ts", "classic", "Triple S", 2, " ", "survey.sss", "survey.asc", outputts,
-       row_fixed, 0},
-      {form_xml, "sss", "xml", "XML", 3, " ", "survey.xml", "survey.asc", outputxml, row_fixed, 0},
-      {form_xml, "xml", "xml", "XML", 3, " ", "survey.xml", "survey.asc", outputxml, row_fixed, 0},
+       row_fixed},
+      {form_xml, "sss", "xml", "XML", 3, " ", "survey.xml", "survey.asc", outputxml, row_fixed},
+      {form_xml, "xml", "xml", "XML", 3, " ", "survey.xml", "survey.asc", outputxml, row_fixed},
       {form_csv, "csv", "csv", "Tab seperated CSV", 3, " ", "survey.txt", "survey.csv", outputcsv,
-       row_csv, 0},
+       row_csv},
       // The system file: SPSS texts and labels, one file that its writer
       // fills with the cases too; the missing text only counts in widths.
       {form_spss, "sav", "sav", "SPSS system file", 3, " ", "survey.sav", nullptr, outputsav,
-       row_sav, 0},
-      {0, nullptr, nullptr, nullptr, 0, "", nullptr, nullptr, nullptr, 0, 0},
+       row_sav},
+      {0, nullptr, nullptr, nullptr, 0, "", nullptr, nullptr, nullptr, 0},
   }};
 }
 
@@ -161,8 +161,7 @@ void convert(run_state& run, int argc, char** argv, bool quiet) {
   statstospss(run);
   row.writer(run, row.meta_file, row.data_file);
   if (row.data_file != nullptr)
-    create_data(run, row.data_file, outputroutines[static_cast<std::size_t>(row.routines)],
-                data_write);
+    write_data_file(run, row.data_file, outputroutines[static_cast<std::size_t>(row.routines)]);
   close_output(run.debug, "debugfile");
   commit_outputs(run);
   free_store(run.store);

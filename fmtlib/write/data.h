@@ -1,44 +1,60 @@
-// Case data writer: reads the intermediate case file a second time and hands
-// every field of every case to a row of field writers, or measures the numeric
-// fields (mode 1) for the metadata writers.
+// Case data writer: reads the intermediate case file again, after the masks
+// pass of the reader, and hands every field of every case to a row of field
+// writers: to measure the numeric fields for the metadata writers, to write
+// a data file, or to write the system file's cases.
 #pragma once
 #include <cstdint>
-#include <string>
+#include <cstdio>
+#include <functional>
 #include <vector>
 
 #include "base/run_state.h"
 
 namespace tx {
 
-struct run_state;
 struct output_routines;
-struct stat_node;
 
-inline constexpr int data_write = 0;
-inline constexpr int data_measure = 1;
+enum class data_pass {
+  measure,      // the measuring row records kind, width, decimals and range of
+                // every numeric field in run.sizedetails; nothing is written
+  text,         // a data file, through a row that writes text
+  system_file,  // the system file's cases, compressed into its bytecode
+};
 
-// A writing pass (mode 0) first makes run.data.plan from the axes, their
-// variables and the row: the ready text of every code as the row writes it.
-// name null: no data file (the system file's row leaves its bytes to its
-// own writer).
-void create_data(run_state& run, const char* name, const output_routines& row, int mode);
-// The axis fields of one case with mask words c, from the pass's plan.
-void put_axes_data(run_state& run, const std::uint16_t* c, const output_routines& row);
+// One pass over the cases through `row`. A text or system_file pass writes
+// into `out` (opened by the caller, who also closes it; `name` names it in
+// messages); a measuring pass takes null for both.
+void create_data(run_state& run, std::FILE* out, const char* name, const output_routines& row,
+                 data_pass kind);
+// The data file of a form: opens it (staged, like every output), writes
+// every case through `row` and closes it.
+void write_data_file(run_state& run, const char* name, const output_routines& row);
 
-// Shared by the Triple-S and CSV writers: makes one size record per numeric
-// node of run.statlist (in list order), gives the Triple-S widths to the other
-// lone nodes when `fixed_columns`, and runs the measuring pass into data_name
-// (null: into no file).
-void measure_fields(run_state& run, const char* data_name, bool fixed_columns);
+// Cases as a pass reads them: decoded by the thread that reads them, in
+// batches of many.
+struct case_batch {
+  std::int32_t cases = 0;
+  std::size_t nwords = 0;            // mask words a case (none in a measuring pass)
+  std::size_t nvalues = 0;           // inc values a case
+  std::size_t nweights = 0;          // weights a case
+  std::vector<std::uint16_t> masks;  // nwords a case
+  std::vector<float> values;         // nvalues a case
+  std::vector<float> weights;        // nweights a case
+};
+// Reads every case of the case file and the weight files once, in order,
+// and hands each batch to `take`; the weight files are then back where they
+// were. A short weight file or case file stops the run.
+void read_cases(run_state& run, const std::function<void(const case_batch&)>& take);
+
+// Shared by the Triple-S, CSV and system-file writers: makes one size record
+// per numeric node of run.statlist (in list order), gives the Triple-S
+// widths to the other lone nodes when `fixed_columns`, and runs the
+// measuring pass.
+void measure_fields(run_state& run, bool fixed_columns);
 
 // Raises each numeric field's width to the printed length of its smallest and
 // largest value (with the field's final kind and decimals); a field that never
 // got a value gets width 1 at least.
 void settle_widths(std::vector<size_detail>& sizes);
-
-// Shared by the Triple-S writers: `name` itself when no earlier name of the
-// document equals it ignoring case, else name + "_2", "_3", ... (the smallest
-// free number). Records the result in `earlier`.
-std::string unique_document_name(std::vector<std::string>& earlier, const std::string& name);
 
 }  // namespace tx

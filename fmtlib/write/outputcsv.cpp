@@ -72,10 +72,10 @@ void write_range(std::FILE* f, const size_detail& d) {
 
 }  // namespace
 
-void outputcsv(run_state& run, const char* meta_file, const char* data_file) {
+void outputcsv(run_state& run, const char* meta_file, const char*) {
   file_ptr f(efopen(run, meta_file, "wt"));
   csv_header(run, f.get());
-  csv_labels(run, f.get(), data_file);
+  csv_labels(run, f.get());
   close_output(f, meta_file);
 }
 
@@ -95,10 +95,9 @@ void csv_header(run_state& run, std::FILE* f) {
   std::fputs("\n", f);
 }
 
-void csv_labels(run_state& run, std::FILE* f, const char* data_file) {
+void csv_labels(run_state& run, std::FILE* f) {
   build_statlist(run);
-  run.progmode->field_count = 0;
-  measure_fields(run, data_file, /*fixed_columns=*/false);
+  measure_fields(run, /*fixed_columns=*/false);
   for (const stat_node* head = run.statlist; head != nullptr; head = head->nextgroup) {
     std::fputs("\n", f);
     if (head->member != nullptr) {

@@ -1,7 +1,7 @@
 // SPSS system file writer: "survey.sav". ReadStat writes the header and the
 // dictionary; this module adds the multiple response sets record, which
-// ReadStat does not write, before the dictionary's end, and writes the cases
-// in the bytecode the header announces.
+// ReadStat does not write, before the dictionary's end, and the data writer
+// appends the cases in the bytecode the header announces.
 #include "write/outputsav.h"
 
 #include <readstat.h>
@@ -13,6 +13,7 @@
 #include <cstdint>
 #include <cstring>
 #include <limits>
+#include <memory>
 #include <string>
 #include <unordered_set>
 
@@ -23,16 +24,32 @@
 #include "base/misc.h"
 #include "base/run_state.h"
 #include "base/showmsg.h"
+#include "write/bytecode.h"
 #include "write/data.h"
-#include "write/fastfmt.h"
 #include "write/funcs.h"
+#include "write/names.h"
 #include "write/outputxml.h"
 
 namespace tx {
 
-void sav_state::writer_free::operator()(readstat_writer_s* w) const { readstat_writer_free(w); }
-
 namespace {
+
+// The writer's state for one file: ReadStat's writer for the header and
+// dictionary, and the dictionary's bytes until it is complete.
+struct sav_state {
+  struct writer_free {
+    void operator()(readstat_writer_t* w) const { readstat_writer_free(w); }
+  };
+  std::unique_ptr<readstat_writer_t, writer_free> writer;
+  file_ptr file;             // "survey.sav"
+  const char* name = nullptr;
+  std::size_t nvars = 0;     // fields of a case
+  bool holding = true;       // ReadStat's bytes are held until the dictionary is complete
+  std::string held;          // its bytes
+  std::string mrsets;        // the multiple response sets, "$name=D..." lines without member names
+  std::vector<std::vector<std::size_t>> members;  // per line of mrsets: its variables' field numbers
+  bool write_failed = false;
+};
 
 constexpr std::size_t max_name = 64;
 constexpr std::size_t max_var_label = 255;
@@ -41,10 +58,6 @@ constexpr std::size_t max_file_label = 64;
 // The widest print format and the most decimals a reader accepts.
 constexpr int max_format_width = 40;
 constexpr int max_format_decimals = 16;
-// Bytecode of the cases: 1 to 251 stand for a whole number code - bias.
-constexpr double compression_bias = 100;
-constexpr std::uint8_t raw_code = 253;
-constexpr std::uint8_t sysmis_code = 255;
 
 bool has_text(const char* text) { return text != nullptr && *text != '\0'; }
 bool is_letter(char c) { return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z'); }
@@ -53,12 +66,6 @@ bool is_digit(char c) { return c >= '0' && c <= '9'; }
 std::string upper(std::string s) {
   for (char& c : s)
     if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
-  return s;
-}
-
-std::string lower(std::string s) {
-  for (char& c : s)
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
   return s;
 }
 
@@ -95,10 +102,10 @@ ssize_t put_bytes(const void* data, size_t len, void* ctx) {
   return static_cast<ssize_t>(len);
 }
 
-void check(run_state& run, readstat_error_t e, const char* what) {
+void check(const sav_state& s, readstat_error_t e, const char* what) {
   if (e == READSTAT_OK) return;
-  if (run.sav.write_failed) cannot_write(run.progmode->meta_file, errno);
-  stop_run(1, format_text("ERROR: cannot write \"%s\": %s: %s\n", run.progmode->meta_file, what,
+  if (s.write_failed) cannot_write(s.name, errno);
+  stop_run(1, format_text("ERROR: cannot write \"%s\": %s: %s\n", s.name, what,
                           readstat_error_message(e)));
 }
 
@@ -118,13 +125,13 @@ std::int32_t int_at(const std::string& d, std::size_t at) {
 //   4: count, then count variable indexes
 //   6: count, then count lines of 80 bytes
 //   7: subtype, size, count, then size * count bytes
-std::size_t find_terminator(const run_state& run, const std::string& d,
+std::size_t find_terminator(const char* file, const std::string& d,
                             std::vector<std::string>& short_names) {
   std::size_t at = 176;
   auto need = [&](std::size_t n) {
     if (n > d.size() || at > d.size() - n)
       stop_run(1, format_text("ERROR: cannot write \"%s\": ReadStat's dictionary ends early\n",
-                              run.progmode->meta_file));
+                              file));
   };
   auto word = [&](std::size_t k) { return int_at(d, at + 4 * k); };
   for (;;) {
@@ -165,7 +172,7 @@ std::size_t find_terminator(const run_state& run, const std::string& d,
     } else {
       stop_run(1, format_text("ERROR: cannot write \"%s\": record type %d in ReadStat's "
                               "dictionary\n",
-                              run.progmode->meta_file, static_cast<int>(type)));
+                              file, static_cast<int>(type)));
     }
   }
 }
@@ -179,7 +186,7 @@ std::string mrsets_record(const sav_state& s, const std::vector<std::string>& sh
   for (std::size_t start = 0, end; start < s.mrsets.size(); start = end + 1, ++line) {
     end = s.mrsets.find('\n', start);
     text.append(s.mrsets, start, end - start);
-    for (const std::size_t field : s.members[line]) text.append(" ").append(lower(short_names[field]));
+    for (const std::size_t field : s.members[line]) text.append(" ").append(lower_ascii(short_names[field]));
     text += '\n';
   }
   std::string record(16, '\0');
@@ -190,150 +197,27 @@ std::string mrsets_record(const sav_state& s, const std::vector<std::string>& sh
 
 // Writes the held dictionary with the multiple response sets record before
 // its termination record, and everything ReadStat wrote after it.
-void release_dictionary(run_state& run) {
-  sav_state& s = run.sav;
+void release_dictionary(sav_state& s) {
   s.holding = false;
   std::vector<std::string> short_names;
-  const std::size_t end = find_terminator(run, s.held, short_names);
+  const std::size_t end = find_terminator(s.name, s.held, short_names);
   if (short_names.size() != s.nvars)
     stop_run(1, format_text("ERROR: cannot write \"%s\": ReadStat wrote %zu of %zu variables\n",
-                            run.progmode->meta_file, short_names.size(), s.nvars));
+                            s.name, short_names.size(), s.nvars));
   double bias = 0;
   if (s.held.size() >= 176)
     std::memcpy(&bias, s.held.data() + 84, sizeof bias);  // after the header's case count
   if (bias != compression_bias)
     stop_run(1, format_text("ERROR: cannot write \"%s\": ReadStat's header has no bias of 100\n",
-                            run.progmode->meta_file));
+                            s.name));
   std::string bytes = s.held.substr(0, end);
   if (!s.mrsets.empty()) bytes += mrsets_record(s, short_names);
   bytes.append(s.held, end);
   s.held.clear();
-  if (put_bytes(bytes.data(), bytes.size(), &s) < 0) check(run, READSTAT_ERROR_WRITE, "dictionary");
-}
-
-// --- the cases ----------------------------------------------------------
-//
-// ReadStat's writer takes one call per value and compresses case by case;
-// the cases here go straight into the same bytecode: blocks of eight one-byte
-// codes, each followed by the 8-byte values its code 253 stands for. Code
-// 1 to 251 is the whole number code - 100 (the bias in the file header), 255
-// system-missing, 0 nothing (it fills the last block).
-//
-// The row's field writers put each field into the pass's buffer in the form
-// of a case: its code, and after code 253 the 8 bytes of its value. The data
-// writer copies these bytes as the ready texts of the axis fields; sav_out_r
-// moves each whole case from there into the bytecode.
-
-void put_code(sav_state& s, char* bytes, std::uint8_t code) {
-  if (s.codes == 8) {
-    s.command = s.used;
-    std::memset(bytes + s.used, 0, 8);
-    s.used += 8;
-    s.codes = 0;
-  }
-  bytes[s.command + static_cast<std::size_t>(s.codes++)] = static_cast<char>(code);
-}
-
-// Appends one case in the form of a case to the bytecode and returns its
-// number of fields. A run of one-byte codes goes in with one copy while the
-// open block holds no 8-byte value, since blocks without values lie end to
-// end; a code 253, and codes while values wait after the open block, go one
-// at a time.
-std::size_t add_case(sav_state& s, const char* p, const char* end) {
-  const auto n_bytes = static_cast<std::size_t>(end - p);
-  // The bytes of the case, and the codes of one block not yet filled.
-  if (s.cases.size() - s.used < n_bytes + 16)
-    s.cases.resize(std::max({2 * s.cases.size(), s.used + n_bytes + 16, out_buffer_size}));
-  char* bytes = s.cases.data();
-  std::size_t fields = 0;
-  while (p != end) {
-    const bool open = s.codes != 8;
-    if (static_cast<std::uint8_t>(*p) != raw_code && (!open || s.used == s.command + 8)) {
-      const void* raw = std::memchr(p, raw_code, static_cast<std::size_t>(end - p));
-      const char* run_end = raw != nullptr ? static_cast<const char*>(raw) : end;
-      const auto n = static_cast<std::size_t>(run_end - p);
-      const std::size_t base = open ? s.command : s.used;
-      const std::size_t total = (open ? static_cast<std::size_t>(s.codes) : 0) + n;
-      std::memcpy(bytes + base + total - n, p, n);
-      s.command = base + 8 * ((total - 1) / 8);  // the last block the run reaches
-      s.codes = static_cast<int>(total - (s.command - base));
-      std::memset(bytes + base + total, 0, 8 - static_cast<std::size_t>(s.codes));
-      s.used = s.command + 8;
-      fields += n;
-      p = run_end;
-      continue;
-    }
-    const auto code = static_cast<std::uint8_t>(*p++);
-    put_code(s, bytes, code);
-    if (code == raw_code) {
-      std::memcpy(bytes + s.used, p, 8);  // the machine's byte order, as the header says
-      s.used += 8;
-      p += 8;
-    }
-    ++fields;
-  }
-  return fields;
-}
-
-// One field in the form of a case.
-void put_case_code(run_state& run, std::uint8_t code) {
-  char* p = run.data.sink.room(1);
-  *p = static_cast<char>(code);
-  run.data.sink.commit(p + 1);
-}
-
-void put_case_number(run_state& run, double v) {
-  if (v < 1 - compression_bias || v > 251 - compression_bias || v != std::trunc(v)) {
-    char* p = run.data.sink.room(1 + sizeof v);
-    *p = static_cast<char>(raw_code);
-    std::memcpy(p + 1, &v, sizeof v);
-    run.data.sink.commit(p + 1 + sizeof v);
-    return;
-  }
-  put_case_code(run, static_cast<std::uint8_t>(v + compression_bias));
-}
-
-// Writes the compressed cases up to the open block (all of them at the end).
-void write_cases(run_state& run, bool last) {
-  sav_state& s = run.sav;
-  const std::size_t n = last || s.codes == 8 ? s.used : s.command;
-  if (put_bytes(s.cases.data(), n, &s) < 0) check(run, READSTAT_ERROR_WRITE, "cases");
-  s.cases.erase(0, n);
-  s.used -= n;
-  s.command -= std::min(s.command, n);
+  if (put_bytes(bytes.data(), bytes.size(), &s) < 0) check(s, READSTAT_ERROR_WRITE, "dictionary");
 }
 
 // --- the dictionary ----------------------------------------------------
-
-// The number data.xsp holds for an inc or weight value: the value of its
-// text there (" %f", or the f item's format), so 0.1f is 0.1 and not
-// 0.100000001490116. Infinities and NaNs, which no reader takes as a
-// number, are system-missing.
-double spss_number(const run_state& run, float value) {
-  const auto v = static_cast<double>(value);
-  if (!std::isfinite(v)) return std::numeric_limits<double>::quiet_NaN();
-  if (v == std::trunc(v)) return v + 0.0;  // whole: the text is exact; -0 reads as 0
-  char buffer[fast_room];
-  const char* text = buffer;
-  const char* end;
-  std::string formatted;
-  if (run.options.has_numeric_format) {
-#pragma GCC diagnostic push
-#pragma GCC diagnostic ignored "-Wformat-nonliteral"
-    const int n = std::snprintf(nullptr, 0, run.options.numeric_format.c_str(), v);
-    formatted.resize(n > 0 ? static_cast<std::size_t>(n) : 0);
-    std::snprintf(formatted.data(), formatted.size() + 1, run.options.numeric_format.c_str(), v);
-#pragma GCC diagnostic pop
-    text = formatted.data();
-    end = text + formatted.size();
-    while (text != end && *text == ' ') ++text;
-  } else {
-    end = fast_fixed(buffer, v, 0, 6);
-  }
-  double result = 0;
-  std::from_chars(text, end, result);
-  return result + 0.0;
-}
 
 // "F w.d" within what readers accept.
 std::string print_format(int width, int decimals) {
@@ -351,7 +235,7 @@ std::string code_format(const value_list* vals) {
 
 // The SPSS form's value labels; a code that comes twice keeps its last
 // label, as the VALUE LABELS command leaves it.
-void add_value_labels(run_state& run, readstat_variable_t* rv, const value_list* vals,
+void add_value_labels(sav_state& s, readstat_variable_t* rv, const value_list* vals,
                       const std::string& name) {
   std::vector<std::pair<std::int32_t, std::string>> labels;
   for (int i = 0; vals != nullptr && i < vals->count; ++i) {
@@ -366,17 +250,17 @@ void add_value_labels(run_state& run, readstat_variable_t* rv, const value_list*
   }
   if (labels.empty()) return;
   readstat_label_set_t* set =
-      readstat_add_label_set(run.sav.writer.get(), READSTAT_TYPE_DOUBLE, name.c_str());
+      readstat_add_label_set(s.writer.get(), READSTAT_TYPE_DOUBLE, name.c_str());
   for (const auto& [code, text] : labels)
     readstat_label_double_value(set, static_cast<double>(code), text.c_str());
   readstat_variable_set_label_set(rv, set);
 }
 
-void add_variable(run_state& run, const stat_node* n, const std::string& name) {
+void add_variable(sav_state& s, const stat_node* n, const std::string& name) {
   const stat_var* v = n->var;
   const spss_var* o = v->spssvar;
   readstat_variable_t* rv =
-      readstat_add_variable(run.sav.writer.get(), name.c_str(), READSTAT_TYPE_DOUBLE, 0);
+      readstat_add_variable(s.writer.get(), name.c_str(), READSTAT_TYPE_DOUBLE, 0);
   if (has_text(o->label)) readstat_variable_set_label(rv, sav_text(o->label, max_var_label).c_str());
   if (v->type == type_numeric) {
     readstat_variable_set_measure(rv, READSTAT_MEASURE_SCALE);
@@ -388,13 +272,13 @@ void add_variable(run_state& run, const stat_node* n, const std::string& name) {
   } else {
     readstat_variable_set_measure(rv, READSTAT_MEASURE_NOMINAL);
     readstat_variable_set_format(rv, code_format(o->vallist).c_str());
-    add_value_labels(run, rv, o->vallist, name);
+    add_value_labels(s, rv, o->vallist, name);
   }
 }
 
 // One multiple dichotomy set for a group of yes/no variables, counting their
 // common yes code; none, with a warning, when the yes codes differ.
-void add_set(run_state& run, const stat_node* g, std::size_t first_field,
+void add_set(run_state& run, sav_state& s, const stat_node* g, std::size_t first_field,
              std::unordered_set<std::string>& set_names) {
   std::vector<std::size_t> fields;
   std::size_t field = first_field;
@@ -412,31 +296,24 @@ void add_set(run_state& run, const stat_node* g, std::size_t first_field,
   if (fields.size() < 2) return;
   const std::string yes = std::to_string(g->var->values[1]);
   const std::string base = std::string("$").append(sav_name(document_name(g->var, 1)));
-  std::string name = base.substr(0, max_name);
-  for (int k = 2; set_names.contains(lower(name)); ++k) {
-    const std::string suffix = format_text("_%d", k);
-    name = base.substr(0, max_name - suffix.size()) + suffix;
-  }
-  set_names.insert(lower(name));
+  const std::string name = unique_name(set_names, base, max_name);
   const char* label = g->var->spssvar->label;
   const std::string text = has_text(label) ? sav_text(label, max_var_label) : "";
-  run.sav.mrsets.append(name).append(format_text("=D%zu %s %zu ", yes.size(), yes.c_str(), text.size()))
+  s.mrsets.append(name).append(format_text("=D%zu %s %zu ", yes.size(), yes.c_str(), text.size()))
       .append(text)
       .append("\n");
-  run.sav.members.push_back(std::move(fields));
+  s.members.push_back(std::move(fields));
 }
 
-void write_dictionary(run_state& run) {
-  sav_state& s = run.sav;
+void write_dictionary(run_state& run, sav_state& s) {
   readstat_writer_t* w = s.writer.get();
-  check(run, readstat_set_data_writer(w, put_bytes), "data writer");
-  check(run, readstat_writer_set_compression(w, READSTAT_COMPRESS_ROWS), "compression");
-  check(run, readstat_writer_set_file_timestamp(w, run.now), "time stamp");
+  check(s, readstat_set_data_writer(w, put_bytes), "data writer");
+  check(s, readstat_writer_set_compression(w, READSTAT_COMPRESS_ROWS), "compression");
+  check(s, readstat_writer_set_file_timestamp(w, run.now), "time stamp");
   if (run.title != nullptr && run.title->count > 0 && has_text(run.title->lines[0]))
-    check(run, readstat_writer_set_file_label(w, sav_text(run.title->lines[0], max_file_label).c_str()),
+    check(s, readstat_writer_set_file_label(w, sav_text(run.title->lines[0], max_file_label).c_str()),
           "file label");
 
-  std::vector<std::string> names;
   std::unordered_set<std::string> taken, set_names;
   for (const stat_node* g = run.statlist; g != nullptr; g = g->nextgroup) {
     const std::size_t first_field = s.nvars;
@@ -444,10 +321,10 @@ void write_dictionary(run_state& run) {
     for (const stat_node* n = g; n != nullptr; n = n->member, ++k) {
       std::string name = document_name(n->var, g->member != nullptr ? 1 : 0);
       if (g->member != nullptr) name += format_text("_%d", k);
-      add_variable(run, n, unique_sav_name(taken, sav_name(name)));
+      add_variable(s, n, unique_name(taken, sav_name(name), max_name));
       ++s.nvars;
     }
-    if (g->member != nullptr) add_set(run, g, first_field, set_names);
+    if (g->member != nullptr) add_set(run, s, g, first_field, set_names);
   }
 }
 
@@ -493,69 +370,28 @@ std::string sav_name(std::string_view name) {
   return out;
 }
 
-std::string unique_sav_name(std::unordered_set<std::string>& taken, const std::string& name) {
-  std::string result = name;
-  for (int k = 2; taken.contains(lower(result)); ++k) {
-    const std::string suffix = format_text("_%d", k);
-    result = name.substr(0, max_name - suffix.size()) + suffix;
-  }
-  taken.insert(lower(result));
-  return result;
-}
-
 void outputsav(run_state& run, const char* meta_file, const char*) {
-  sav_state& s = run.sav;
-  s = sav_state{};
+  sav_state s;
+  s.name = meta_file;
   s.file.reset(efopen(run, meta_file, "wt"));
   std::setvbuf(s.file.get(), nullptr, _IOFBF, out_buffer_size);
   s.writer.reset(readstat_writer_init());
   if (!s.writer) errormess(1, "ReadStat writer");
 
   build_statlist(run);
-  measure_fields(run, nullptr, false);
-  write_dictionary(run);
-  check(run, readstat_begin_writing_sav(s.writer.get(), &s, run.ncases), "dictionary");
+  measure_fields(run, false);
+  write_dictionary(run, s);
+  check(s, readstat_begin_writing_sav(s.writer.get(), &s, run.ncases), "dictionary");
   // ReadStat writes the dictionary when the first case begins, or when it
   // ends writing a file without cases; its own cases are never used.
   if (run.ncases > 0)
-    check(run, readstat_begin_row(s.writer.get()), "dictionary");
+    check(s, readstat_begin_row(s.writer.get()), "dictionary");
   else
-    check(run, readstat_end_writing(s.writer.get()), "dictionary");
-  release_dictionary(run);
+    check(s, readstat_end_writing(s.writer.get()), "dictionary");
+  release_dictionary(s);
   s.writer.reset();
-  create_data(run, nullptr, outputroutines[row_sav], data_write);
-  write_cases(run, true);
+  create_data(run, s.file.get(), meta_file, outputroutines[row_sav], data_pass::system_file);
   close_output(s.file, meta_file);
-}
-
-// Row 4: every field in the form of a case, into the pass's buffer.
-
-void sav_out_f(run_state& run, std::FILE*, float value, int) {
-  const double v = spss_number(run, value);
-  if (std::isnan(v))
-    put_case_code(run, sysmis_code);
-  else
-    put_case_number(run, v);
-}
-
-void sav_out_i(run_state& run, std::FILE*, std::int32_t value, int) {
-  put_case_number(run, value);
-}
-
-void sav_out_s(run_state& run, std::FILE*, std::string_view, int) {
-  put_case_code(run, sysmis_code);
-}
-
-void sav_out_r(run_state& run, std::FILE*) {
-  out_buffer& sink = run.data.sink;
-  if (sink.used == 0) return;  // the data writer taking a ready text: no case
-  sav_state& s = run.sav;
-  const std::size_t fields = add_case(s, sink.bytes.data(), sink.bytes.data() + sink.used);
-  sink.used = 0;
-  if (fields != s.nvars)
-    stop_run(1, format_text("ERROR: cannot write \"%s\": a case has %zu of %zu fields\n",
-                            run.progmode->meta_file, fields, s.nvars));
-  if (s.used >= out_buffer_size / 2) write_cases(run, false);
 }
 
 }  // namespace tx

@@ -6,7 +6,6 @@
 #include <cstddef>
 #include <string>
 #include <string_view>
-#include <unordered_set>
 
 namespace tx {
 struct run_state;
@@ -25,9 +24,4 @@ std::string sav_text(std::string_view text, std::size_t max_bytes);
 // not a letter, cut to 64 bytes, no trailing "." or "_", "@" before a
 // reserved word.
 std::string sav_name(std::string_view name);
-// `name` itself when no earlier name equals it ignoring case, else the first
-// free name + "_2", "_3", ... (the name cut so that it stays within 64
-// bytes). `taken` holds the earlier names in lower case; the result is added.
-std::string unique_sav_name(std::unordered_set<std::string>& taken, const std::string& name);
-
 }  // namespace tx

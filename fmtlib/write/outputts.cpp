@@ -9,6 +9,7 @@
 #include "base/misc.h"
 #include "base/run_state.h"
 #include "write/data.h"
+#include "write/names.h"
 #include "write/funcs.h"
 
 namespace tx {
@@ -87,14 +88,10 @@ std::string tsss_convstr(std::string_view text) {
   return out;
 }
 
-void outputts(run_state& run, const char* meta_file, const char* data_file) {
+void outputts(run_state& run, const char* meta_file, const char*) {
   file_ptr f(efopen(run, meta_file, "wt"));
-  // Opened here only to create (or empty) it before anything is measured;
-  // the measuring pass and the data pass open it themselves.
-  file_ptr data(efopen(run, data_file, "wt"));
-  close_output(data, data_file);
   tsss_header(run, f.get());
-  tsss_labels(run, f.get(), data_file);
+  tsss_labels(run, f.get());
   tsss_trailer(f.get());
   close_output(f, meta_file);
 }
@@ -118,10 +115,10 @@ void tsss_header(run_state& run, std::FILE* f) {
 
 void tsss_trailer(std::FILE* f) { std::fputs("\t\tEnd Record\n\tEnd Survey\nEnd SSS\n", f); }
 
-void tsss_labels(run_state& run, std::FILE* f, const char* data_file) {
+void tsss_labels(run_state& run, std::FILE* f) {
   build_statlist(run);
-  measure_fields(run, data_file, /*fixed_columns=*/true);
-  std::vector<std::string> names;
+  measure_fields(run, /*fixed_columns=*/true);
+  std::unordered_set<std::string> names;
   int column = 1;
   for (const stat_node* head = run.statlist; head != nullptr; head = head->nextgroup) {
     std::fputs("\n", f);
@@ -145,7 +142,7 @@ void tsss_labels(run_state& run, std::FILE* f, const char* data_file) {
 }
 
 void output_tss_labels(run_state& run, std::FILE* f, const stat_node* node, int k, int first,
-                       int last, std::vector<std::string>& names) {
+                       int last, std::unordered_set<std::string>& names) {
   const stat_var* v = node->var;
   const spss_var* s = v->spssvar;
   const std::string label = label_text(s, k);
@@ -153,7 +150,7 @@ void output_tss_labels(run_state& run, std::FILE* f, const stat_node* node, int 
     ++run.ts.varnum;
     const bool from_axis = v->axis != nullptr && v->axis->head != nullptr;
     // A reader takes Names that differ only in case for the same variable.
-    const std::string name = unique_document_name(names, from_axis ? v->axis->head->name : label);
+    const std::string name = unique_name(names, from_axis ? v->axis->head->name : label);
     std::fprintf(f, "\t\t\tVariable %d\n\t\t\tName \"%s\"\n", run.ts.varnum,
                  tsss_convstr(name).c_str());
     std::fprintf(f, "\t\t\tLabel \"%s\"\n", tsss_convstr(label).c_str());

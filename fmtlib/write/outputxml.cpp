@@ -12,6 +12,7 @@
 #include "base/misc.h"
 #include "base/run_state.h"
 #include "write/data.h"
+#include "write/names.h"
 #include "write/funcs.h"
 
 namespace tx {
@@ -166,10 +167,10 @@ std::string document_name(const stat_var* v, int k) {
   return rmspaces(label_text(v->spssvar, k));
 }
 
-void outputxml(run_state& run, const char* meta_file, const char* data_file) {
+void outputxml(run_state& run, const char* meta_file, const char*) {
   run.xml.fp_commands.reset(efopen(run, meta_file, "wt"));
   xml_header(run);
-  xml_labels(run, data_file);
+  xml_labels(run);
   xml_trailer(run);
   close_output(run.xml.fp_commands, meta_file);
 }
@@ -192,9 +193,9 @@ void xml_header(run_state& run) {
   std::fputs("</title>\n\t\t<record ident=\"A\">\n", f);
 }
 
-void xml_labels(run_state& run, const char* data_file) {
+void xml_labels(run_state& run) {
   build_statlist(run);
-  measure_fields(run, data_file, true);
+  measure_fields(run, true);
   std::FILE* f = xml_stream(run);
   int p = 1;
   for (const stat_node* g = run.statlist; g != nullptr; g = g->nextgroup) {
@@ -229,7 +230,7 @@ void output_xml_labels(run_state& run, const stat_node* node, int k, int start, 
   if (k <= 1) {
     ++run.xml.varnum;
     const char* type = k == 1 ? "multiple" : v->type == type_numeric ? "quantity" : "single";
-    const std::string name = unique_document_name(run.xml.names, document_name(v, k));
+    const std::string name = unique_name(run.xml.names, document_name(v, k));
     std::fprintf(f, "\t\t\t<variable ident=\"%d\" type=\"%s\">\n\t\t\t<name>%s</name>\n",
                  run.xml.varnum, type, xmlfmt(name).c_str());
     std::fprintf(f, "\t\t\t<label>%s</label>\n", xmlfmt(label).c_str());

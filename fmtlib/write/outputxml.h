@@ -18,7 +18,7 @@ extern const std::array<const char*, 256> xmlcharmap;
 
 void outputxml(run_state& run, const char* meta_file, const char* data_file);
 void xml_header(run_state& run);
-void xml_labels(run_state& run, const char* data_file);
+void xml_labels(run_state& run);
 void output_xml_labels(run_state& run, const stat_node* node, int k, int start, int finish);
 void xml_trailer(run_state& run);
 

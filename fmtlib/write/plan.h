@@ -1,0 +1,88 @@
+// The plan of a data pass: for every output axis, the text that the pass's
+// row of field writers writes for each state of the axis's bits, taken from
+// the row once per pass and then copied for every case; for the yes/no
+// fields that share one byte of a mask word, the joined texts of all 256
+// values of the byte.
+#pragma once
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "write/funcs.h"
+
+namespace tx {
+
+struct run_state;
+
+// Bytes of data_plan::texts.
+struct ready_text {
+  std::uint32_t text;  // offset
+  std::uint32_t size;
+};
+
+// A yes/no field of a multi-coded axis: its element's bit and its texts when
+// the bit is clear (0), set (1), and when no data bit of the axis is set (2).
+struct yes_no_field {
+  std::uint32_t bit;  // 16 * word + bit within the word, in a case's mask words
+  std::array<ready_text, 3> codes;
+};
+
+// The yes/no fields of a multi-coded axis whose bits lie in one byte of a
+// mask word, and the texts of all of them for each of the byte's 256 values.
+struct field_chunk {
+  std::int32_t word;    // the mask word, and the byte's place in it
+  std::int32_t shift;   // 0 or 8
+  std::uint32_t table;  // chunk_texts[table + byte value]
+  std::uint32_t first;  // its fields: yes_no[first] to yes_no[first + fields - 1]
+  std::uint32_t fields;
+  std::uint32_t field_size;  // the size of every field's yes and no text when all are alike, else 0
+};
+
+// An output axis of a data pass. Single-coded: the text codes[first + i]
+// when data element i is the first whose bit is set, codes[first + 16 *
+// nwords] when none is. Multi-coded: yes_no[first] to yes_no[first + fields
+// - 1], in the chunks chunks[first_chunk] on, and `missing`, all their
+// missing texts.
+struct axis_step {
+  std::int32_t word;  // its first mask word in a case record
+  std::int32_t nwords;
+  std::uint32_t first;
+  std::uint32_t fields;
+  std::uint32_t first_chunk;
+  std::uint32_t chunks;
+  ready_text missing;
+  bool multi;
+};
+
+// What a data pass writes for the axes, made once per pass from the axes,
+// their variables and the row; read by every formatter of the pass.
+struct data_plan {
+  const text_layout* layout = nullptr;  // the row's
+  std::string missing;                  // the -m text, or the output form's own
+  std::vector<std::uint16_t> elmask;    // the data bits of a case's mask words
+  std::vector<axis_step> axes;
+  std::vector<ready_text> codes;  // single-coded axes' texts; size 0: no field
+  std::vector<yes_no_field> yes_no;
+  std::vector<field_chunk> chunks;
+  std::vector<ready_text> chunk_texts;
+  std::string texts;             // the ready texts; copy_room spare bytes follow the last
+  std::size_t record_bytes = 0;  // room the axis fields of one case can take
+  std::size_t fields = 0;        // fields the axes write for a case
+};
+
+// Spare bytes after every ready text and after a record's room, which a
+// copy of a text may write past its end.
+inline constexpr std::size_t copy_room = 32;
+
+// The plan of a pass through `row` (one that writes text), with `ctx`'s
+// options and sizes.
+data_plan make_plan(const run_state& run, const output_routines& row, const field_context& ctx);
+
+// The axis fields of the case with mask words c, from the plan, into
+// ctx.sink; the record state goes on from them as the row's own writers
+// keep it.
+void put_axis_texts(const data_plan& plan, const std::uint16_t* c, field_context& ctx);
+
+}  // namespace tx

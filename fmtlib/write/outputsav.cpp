@@ -29,6 +29,7 @@
 #include "write/funcs.h"
 #include "write/names.h"
 #include "write/outputxml.h"
+#include "write/wintext.h"
 
 namespace tx {
 
@@ -280,6 +281,7 @@ void add_variable(sav_state& s, const stat_node* n, const std::string& name) {
 // common yes code; none, with a warning, when the yes codes differ.
 void add_set(run_state& run, sav_state& s, const stat_node* g, std::size_t first_field,
              std::unordered_set<std::string>& set_names) {
+  const std::string name = set_name(set_names, g);
   std::vector<std::size_t> fields;
   std::size_t field = first_field;
   for (const stat_node* n = g; n != nullptr; n = n->member, ++field) {
@@ -295,8 +297,6 @@ void add_set(run_state& run, sav_state& s, const stat_node* g, std::size_t first
   }
   if (fields.size() < 2) return;
   const std::string yes = std::to_string(g->var->values[1]);
-  const std::string base = std::string("$").append(sav_name(document_name(g->var, 1)));
-  const std::string name = unique_name(set_names, base, max_name);
   const char* label = g->var->spssvar->label;
   const std::string text = has_text(label) ? sav_text(label, max_var_label) : "";
   s.mrsets.append(name).append(format_text("=D%zu %s %zu ", yes.size(), yes.c_str(), text.size()))
@@ -330,30 +330,14 @@ void write_dictionary(run_state& run, sav_state& s) {
 
 }  // namespace
 
+std::string set_name(std::unordered_set<std::string>& taken, const stat_node* group) {
+  std::string name = "$";
+  name += sav_name(document_name(group->var, 1));
+  return unique_name(taken, name, max_name);
+}
+
 std::string sav_text(std::string_view text, std::size_t max_bytes) {
-  text = text.substr(0, text.find('\0'));
-  std::string out;
-  out.reserve(std::min(text.size(), max_bytes));
-  for (const char ch : text) {
-    const auto b = static_cast<unsigned char>(ch);
-    char utf8[3];
-    std::size_t n = 1;
-    if (b == 128) {
-      std::memcpy(utf8, "\xE2\x82\xAC", 3);  // the euro sign
-      n = 3;
-    } else if (b < 32 || (b >= 127 && b < 160)) {
-      utf8[0] = ' ';
-    } else if (b >= 160) {
-      utf8[0] = static_cast<char>(0xC0 | (b >> 6));
-      utf8[1] = static_cast<char>(0x80 | (b & 0x3F));
-      n = 2;
-    } else {
-      utf8[0] = ch;
-    }
-    if (out.size() + n > max_bytes) break;
-    out.append(utf8, n);
-  }
-  return out;
+  return utf8_text(text, max_bytes);
 }
 
 std::string sav_name(std::string_view name) {

@@ -6,17 +6,17 @@
 #include <cstddef>
 #include <string>
 #include <string_view>
+#include <unordered_set>
 
 namespace tx {
 struct run_state;
+struct stat_node;
 
 // The driver row's writer; data_file is null: the cases go into meta_file.
 void outputsav(run_state& run, const char* meta_file, const char* data_file);
 
-// An 8-bit job text in UTF-8: bytes 160 to 255 as ISO-8859-1, byte 128 as
-// the euro sign, the other control bytes (below 32, 127 to 159) as blanks;
-// the text ends at a zero byte and is cut to at most max_bytes without
-// splitting a character.
+// A job text in UTF-8, decoded as Windows-1252 (utf8_text), cut to at most
+// max_bytes without splitting a character.
 std::string sav_text(std::string_view text, std::size_t max_bytes);
 
 // A name fit for the system file: characters other than letters, digits,
@@ -24,4 +24,11 @@ std::string sav_text(std::string_view text, std::size_t max_bytes);
 // not a letter, cut to 64 bytes, no trailing "." or "_", "@" before a
 // reserved word.
 std::string sav_name(std::string_view name);
+
+// The name of the multiple response set of a group of yes/no variables: "$"
+// and its axis's name made fit (sav_name), unique among the names in
+// `taken`, which it joins. Every multi-coded group takes a name, in list
+// order, whether or not it gets a set, so a name does not depend on which
+// sets are written.
+std::string set_name(std::unordered_set<std::string>& taken, const stat_node* group);
 }  // namespace tx

@@ -85,15 +85,17 @@ struct cleared_env {
   }
 };
 
-struct scoped_cwd {
-  std::string old;
-  explicit scoped_cwd(const std::string& dir) : old(fs::current_path().string()) {
-    fs::current_path(dir);
-  }
-  ~scoped_cwd() { fs::current_path(old); }
-};
-
 }  // namespace
+
+in_directory::in_directory(const std::string& dir) : old(fs::current_path().string()) {
+  fs::current_path(dir);
+}
+in_directory::~in_directory() { fs::current_path(old); }
+
+std::FILE* null_stream() {
+  static std::FILE* const sink = std::fopen("/dev/null", "w");
+  return sink;
+}
 
 namespace {
 
@@ -134,7 +136,7 @@ std::vector<result> convert_in_turn(const std::string& dir,
   env_list all = env;
   all.emplace_back("TZ", "UTC");
   scoped_env vars(all);
-  scoped_cwd cwd(dir);
+  in_directory cwd(dir);
   std::vector<result> results;
   for (const std::vector<std::string>& args : runs) results.push_back(convert_here(dir, args));
   return results;

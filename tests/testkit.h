@@ -60,6 +60,18 @@ std::vector<result> convert_in_turn(const std::string& dir,
                                     const std::vector<std::vector<std::string>>& runs,
                                     const env_list& env = {});
 
+// The current directory for the scope.
+struct in_directory {
+  std::string old;
+  explicit in_directory(const std::string& dir);
+  ~in_directory();
+  in_directory(const in_directory&) = delete;
+  in_directory& operator=(const in_directory&) = delete;
+};
+
+// A stream that takes everything and keeps nothing (a run's warnings).
+std::FILE* null_stream();
+
 // Runs fn; fails the test unless it stops the run. Returns the stop.
 tx::run_stopped expect_stop(const std::function<void()>& fn);
 

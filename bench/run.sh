@@ -19,8 +19,8 @@
 # column per output field (each as wide as the field in the first CSV record)
 # with fwrite(nThread = 1); it prints both rates and their ratio. Last, one
 # form converts a job of BENCH_BIG cases once, for memory and linearity. It
-# checks the targets, and the other benchmark scripts of bench/ (codec.sh)
-# run afterwards.
+# checks the targets, and the other benchmark scripts of bench/ (codec.sh,
+# copy.sh) run afterwards.
 #
 # Environment: BENCH_RUNS (5), BENCH_SIZES ("100000 10000"), BENCH_BIG
 # (1000000; 0 leaves the run out), BENCH_DIR (BUILD_DIR/bench-work; the jobs
@@ -332,7 +332,7 @@ for spec in "${jobs[@]}"; do fwrite_beside "${spec%% *}" "$first"; done
 [ "$big" -gt 0 ] && big_run "$big" "$first"
 check_targets "$first"
 
-# The other benchmarks of bench/ (the codec's, codec.sh).
+# The other benchmarks of bench/ (the codec, codec.sh; the ready-text copy, copy.sh).
 for script in "$here"/*.sh; do
   [ "$(basename "$script")" = run.sh ] && continue
   echo

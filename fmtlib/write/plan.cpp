@@ -17,19 +17,6 @@ namespace tx {
 
 namespace {
 
-// Copies a ready text 16 bytes at a time, whatever its size, up to 32 bytes
-// (texts and the pass's buffer have copy_room spare bytes): most texts take
-// one store.
-char* copy_text(char* out, const char* texts, ready_text t) {
-  const char* from = texts + t.text;
-  std::memcpy(out, from, 16);
-  if (t.size > 16) {
-    std::memcpy(out + 16, from + 16, 16);
-    if (t.size > copy_room) std::memcpy(out, from, t.size);
-  }
-  return out + t.size;
-}
-
 ready_text add_text(data_plan& plan, std::string_view text) {
   const auto at = static_cast<std::uint32_t>(plan.texts.size());
   plan.texts.append(text);

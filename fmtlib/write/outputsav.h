@@ -25,6 +25,14 @@ std::string sav_text(std::string_view text, std::size_t max_bytes);
 // reserved word.
 std::string sav_name(std::string_view name);
 
+// A variable name fit for the system file. The SPSS syntax form's names,
+// which the system file takes, are fit already and stay as they are; any
+// other has characters other than letters, digits, "_", ".", "@", "#" and
+// "$" as "_", "@" before a first character that is neither a letter nor
+// "@", is cut to 64 bytes, loses a trailing ".", and gets "@" before a
+// reserved word.
+std::string sav_variable_name(std::string_view name);
+
 // The name of the multiple response set of a group of yes/no variables: "$"
 // and its axis's name made fit (sav_name), unique among the names in
 // `taken`, which it joins. Every multi-coded group takes a name, in list

@@ -2,16 +2,16 @@
 """Reads a survey.sav with GNU PSPP, R haven and the readstat command and
 checks it against the SPSS syntax form of the same job.
 
-Usage: sav_check.py SAV SPSSDIR SCALE [NAMES [SETS]]
+Usage: sav_check.py SAV SPSSDIR SCALE [SETS]
 
 SPSSDIR holds commands.xsp and data.xsp written with -q 255 -r 120 -m .
 (labels not cut, "." for a missing value). The last SCALE variables must be
-scale, the others nominal. NAMES, when given, is the list of variable names
-separated by ","; SETS the multiple response sets, "$name=member member"
-separated by ";" (empty: none). An empty NAMES is not checked. Every reader must read the file without an
-error or warning, and find the names, variable labels, value labels,
-measurement levels, sets, file label and values (system-missing where
-data.xsp has ".") as stated. Exit status 0 when all agree, 1 otherwise.
+scale, the others nominal. SETS, when given, lists the multiple response
+sets, "$name=member member" separated by ";" (empty: none). Every reader
+must read the file without an error or warning, and find the names of
+commands.xsp, its variable labels, value labels, measurement levels, sets,
+file label and values (system-missing where data.xsp has ".") as stated.
+Exit status 0 when all agree, 1 otherwise.
 """
 import csv
 import io
@@ -49,7 +49,7 @@ def title_of(path):
     return ""
 
 
-def check(sav, spss_dir, scale, names_arg, sets_arg):
+def check(sav, spss_dir, scale, sets_arg):
     problems = []
     spss_names, labels, values = parse_commands(os.path.join(spss_dir, "commands.xsp"))
     with open(os.path.join(spss_dir, "data.xsp"), encoding="latin-1") as f:
@@ -83,8 +83,8 @@ def check(sav, spss_dir, scale, names_arg, sets_arg):
         names = [r[0] for r in rows[1:]]
         if len(names) != n:
             problems.append("pspp: %d variables, the syntax form has %d" % (len(names), n))
-        if names_arg and names != names_arg.split(","):
-            problems.append("pspp: names %s, wanted %s" % (names, names_arg))
+        if names != spss_names:
+            problems.append("pspp: names %s, commands.xsp has %s" % (names, spss_names))
         for r, label, level in zip(rows[1:], want_labels, want_levels):
             if r[head.index("Label")] != label:
                 problems.append("pspp: label of %s is %r, wanted %r" % (r[0], r[2], label))
@@ -159,8 +159,7 @@ def main():
     if len(args) < 3:
         print(__doc__)
         return 2
-    problems = check(args[0], args[1], int(args[2]), args[3] if len(args) > 3 else None,
-                     args[4] if len(args) > 4 else None)
+    problems = check(args[0], args[1], int(args[2]), args[3] if len(args) > 3 else None)
     for p in problems[:20]:
         print(p[:2000])
     return 1 if problems else 0

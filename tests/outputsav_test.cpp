@@ -84,6 +84,31 @@ TEST(Outputsav, TextsBecomeUtf8) {
   for (const auto& c : cases) EXPECT_EQ(c.utf8, sav_text(c.text, c.max)) << c.text;
 }
 
+TEST(Outputsav, MembersNameTheirCategory) {
+  const std::string e_acute = "\xc3\xa9";
+  std::string accents;  // 124 two-byte characters: 248 bytes
+  for (int i = 0; i < 124; ++i) accents += e_acute;
+  const struct {
+    std::string axis, element, label;
+  } cases[] = {
+      {"Which colours?", "Red", "Which colours? - Red"},
+      {"", "Red", "Red"},
+      {"Colours", "", "Colours"},
+      {"", "", ""},
+      {"Don\x92t know", "\x85 more", "Don\u2019t know - \u2026 more"},
+      // The axis label gives way to the element text, which stays whole.
+      {std::string(300, 'a'), "Red", std::string(249, 'a') + " - Red"},
+      {std::string(300, '\xe9'), "Red", accents + " - Red"},  // 254 bytes: no half character
+      {std::string(300, 'a'), std::string(200, 'e'),
+       std::string(132, 'a') + " - " + std::string(120, 'e')},
+      {std::string(300, 'a'), "", std::string(255, 'a')},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(c.label, member_label(c.axis, c.element)) << c.axis << " / " << c.element;
+    EXPECT_LE(member_label(c.axis, c.element).size(), 255u);
+  }
+}
+
 namespace fs = std::filesystem;
 
 // Runs a shell command in tests/readers; its exit status and what it printed.

@@ -257,12 +257,24 @@ void add_value_labels(sav_state& s, readstat_variable_t* rv, const value_list* v
   readstat_variable_set_label_set(rv, set);
 }
 
+// The variable label: the SPSS form's, and for a yes/no variable its
+// element's text after it (member_label).
+std::string variable_label(const spss_var* o) {
+  if (o->var->type != type_yesno) return has_text(o->label) ? sav_text(o->label, max_var_label) : "";
+  const value_list* vals = o->vallist;
+  const char* element = nullptr;  // its last labelled value: the element's text
+  for (int i = vals != nullptr ? vals->count - 1 : -1; i >= 0 && element == nullptr; --i)
+    if (has_text(vals->labels[i])) element = vals->labels[i];
+  return member_label(o->label != nullptr ? o->label : "", element != nullptr ? element : "");
+}
+
 void add_variable(sav_state& s, const stat_node* n, const std::string& name) {
   const stat_var* v = n->var;
   const spss_var* o = v->spssvar;
   readstat_variable_t* rv =
       readstat_add_variable(s.writer.get(), name.c_str(), READSTAT_TYPE_DOUBLE, 0);
-  if (has_text(o->label)) readstat_variable_set_label(rv, sav_text(o->label, max_var_label).c_str());
+  if (const std::string label = variable_label(o); !label.empty())
+    readstat_variable_set_label(rv, label.c_str());
   if (v->type == type_numeric) {
     readstat_variable_set_measure(rv, READSTAT_MEASURE_SCALE);
     // The width and decimals the fixed-column writer uses for the field.
@@ -336,6 +348,15 @@ std::string set_name(std::unordered_set<std::string>& taken, const stat_node* gr
   std::string name = "$";
   name += sav_name(document_name(group->var, 1));
   return unique_name(taken, name, max_name);
+}
+
+std::string member_label(std::string_view axis_label, std::string_view element_text) {
+  const std::string element = sav_text(element_text, max_value_label);
+  if (element.empty()) return sav_text(axis_label, max_var_label);
+  constexpr std::string_view between = " - ";
+  const std::string axis = sav_text(axis_label, max_var_label - between.size() - element.size());
+  if (axis.empty()) return element;
+  return axis + std::string(between) + element;
 }
 
 std::string sav_text(std::string_view text, std::size_t max_bytes) {

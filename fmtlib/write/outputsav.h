@@ -19,6 +19,13 @@ void outputsav(run_state& run, const char* meta_file, const char* data_file);
 // max_bytes without splitting a character.
 std::string sav_text(std::string_view text, std::size_t max_bytes);
 
+// The variable label of a yes/no variable, "<axis label> - <element
+// text>" in UTF-8, so that the categories of a multiple response set read
+// apart: the element text up to a value label's 120 bytes, the axis label
+// cut (never inside a character) to keep the whole within 255 bytes. Either
+// alone when the other is empty.
+std::string member_label(std::string_view axis_label, std::string_view element_text);
+
 // A name fit for the system file: characters other than letters, digits,
 // "_", ".", "@", "#" and "$" as "_", "@" before a first character that is
 // not a letter, cut to 64 bytes, no trailing "." or "_", "@" before a

@@ -40,6 +40,28 @@ def cut(text, limit):
     return text
 
 
+def element_of(value_labels):
+    """The element text of a yes/no variable, whose value labels are "no
+    <text>" and "<text>" (commands.xsp may cut the first); None for any
+    other variable."""
+    texts = list(value_labels.values())
+    if len(texts) == 2 and texts[0].startswith("no ") and ("no " + texts[1]).startswith(texts[0]):
+        return texts[1]
+    return None
+
+
+def variable_label(label, value_labels):
+    """The system file's label of a variable with this label and these value
+    labels in commands.xsp: a yes/no variable's is "<label> - <element>",
+    the element whole up to 120 bytes, the label cut to keep 255 in all."""
+    element = element_of(value_labels)
+    if not element:
+        return cut(job_text(label), 255)
+    element = cut(job_text(element), 120)
+    label = cut(job_text(label), 255 - 3 - len(element.encode("utf-8")))
+    return label + " - " + element if label else element
+
+
 def title_of(path):
     with open(path, encoding="latin-1") as f:
         for line in f:
@@ -55,7 +77,7 @@ def check(sav, spss_dir, scale, sets_arg):
     with open(os.path.join(spss_dir, "data.xsp"), encoding="latin-1") as f:
         tokens = f.read().split()
     n = len(spss_names)
-    want_labels = [cut(job_text(labels.get(v, "")), 255) for v in spss_names]
+    want_labels = [variable_label(labels.get(v, ""), values.get(v, {})) for v in spss_names]
     want_values = [{c: cut(job_text(t), 120) for c, t in values.get(v, {}).items()}
                    for v in spss_names]
     want_levels = ["Nominal"] * (n - scale) + ["Scale"] * scale
@@ -103,6 +125,12 @@ def check(sav, spss_dir, scale, sets_arg):
                              for s in sets_arg.split(";") if s)
             if sets != want_sets:
                 problems.append("pspp: sets %s, wanted %s" % (sets, want_sets))
+        # SPSS shows a set's categories by their variables' labels.
+        label_of = dict((r[0], r[head.index("Label")]) for r in rows[1:])
+        for name, members in sets.items():
+            member_labels = [label_of.get(m) for m in members]
+            if len(set(member_labels)) != len(member_labels):
+                problems.append("pspp: the members of %s share labels: %s" % (name, member_labels))
 
         script = os.path.join(work, "read.R")
         with open(script, "w") as f:

@@ -158,6 +158,8 @@ TEST(Outputsav, RealReadersAgreeWithTheSyntaxForm) {
       {cases + "sav-mended/job.json", "k;S;f=8.2", 3, nullptr},
       {cases + "sav-nocases/job.json", "", 1, ""},
       {cases + "sav-wide-codes/job.json", "c", 1, ""},  // codes beyond one byte
+      // Windows-1252 texts, checked against Python's codec.
+      {cases + "sav-windows-1252/job.json", "", 1, "$Brands=@Brands0 @Brands1 @Brands2 @Brands3"},
       {std::string(TX_SOURCE_DIR) + "/examples/demo/job.json", "", 5,
        "$Magazinesread=@Magaz0 @Magaz1 @Magaz2 @Magaz3 @Magaz4 @Magaz5 @Magaz6 @Magaz7 @Magaz8 "
        "@Magaz9 @Magaz10 @Magaz11 @Magaz12 @Magaz13 @Magaz14 @Magaz15 @Magaz16 @Magaz17 "

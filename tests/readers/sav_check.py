@@ -24,13 +24,22 @@ from pspp_check import parse_commands, tables
 
 
 def job_text(text):
-    """An 8-bit job text as the system file holds it: UTF-8, byte 128 the
-    euro sign, other control bytes blanks, cut to the first TITLE line's
-    or label's limit by the caller."""
+    """An 8-bit job text (commands.xsp read as ISO-8859-1) as the system file
+    holds it: bytes 128 to 159 decoded by Python's Windows-1252 codec, the
+    five it leaves undefined and control characters as blanks; cut to a
+    limit by the caller."""
     out = []
     for ch in text:
         b = ord(ch)
-        out.append("\u20ac" if b == 128 else " " if b < 32 or 127 <= b < 160 else ch)
+        if b < 32 or b == 127:
+            out.append(" ")
+        elif 128 <= b < 160:
+            try:
+                out.append(bytes([b]).decode("cp1252"))
+            except UnicodeDecodeError:
+                out.append(" ")
+        else:
+            out.append(ch)
     return "".join(out)
 
 

@@ -12,6 +12,7 @@
 #include <utility>
 #include <vector>
 
+#include "fmtlib/base/run_state.h"
 #include "testkit.h"
 
 namespace tx {
@@ -109,6 +110,40 @@ TEST(Outputsav, MembersNameTheirCategory) {
   }
 }
 
+TEST(Outputsav, FormatItemSetsThePrintFormatOfRealFields) {
+  // ordinal, kind, width, decimals, max, min
+  const size_detail real{0, size_real, 10, 7, 34, -2.5f};
+  const size_detail big{0, size_real, 15, 7, 1234567.5f, 0.1f};
+  const size_detail whole{0, size_whole, 5, 0, 12345, 0};
+  const size_detail whole_with_missing{0, size_text, 4, 0, 57, 34};
+  const size_detail no_values{0, size_none, 1, 0, -3.4028235e38f, 3.4028235e38f};
+  const struct {
+    const size_detail* d;
+    const char* f_item;  // null: none
+    const char* format;
+  } cases[] = {
+      {&real, nullptr, "F10.7"},     // the fixed columns'
+      {&real, "8.0", "F8.0"},
+      {&real, "8.2", "F8.2"},
+      {&real, "", "F9.6"},           // "%f": six decimals, as wide as "34.000000"
+      {&real, ".3", "F6.3"},         // as wide as "34.000"
+      {&real, "8", "F9.6"},          // "%8f": six decimals; printf widens to 9
+      {&real, "2.1", "F4.1"},        // raised to "34.0"
+      {&big, "8.0", "F8.0"},         // "1234568"
+      {&big, "5.0", "F7.0"},
+      {&big, "08.2", "F10.2"},       // a leading zero pads; "1234567.50"
+      {&real, "99.20", "F40.16"},    // what readers take
+      {&real, "123456789012345678901234567890.2", "F40.2"},
+      {&whole, "8.2", "F5.0"},       // whole fields keep theirs
+      {&whole_with_missing, "8.2", "F4.0"},
+      {&no_values, "8.2", "F1.0"},
+      {nullptr, "8.2", "F1.0"},
+  };
+  for (const auto& c : cases)
+    EXPECT_EQ(c.format, numeric_print_format(c.d, c.f_item))
+        << (c.f_item != nullptr ? c.f_item : "(none)") << " width " << (c.d ? c.d->width : 0);
+}
+
 namespace fs = std::filesystem;
 
 // Runs a shell command in tests/readers; its exit status and what it printed.
@@ -156,6 +191,7 @@ TEST(Outputsav, RealReadersAgreeWithTheSyntaxForm) {
       {cases + "sav-mended/job.json", "c", 3, ""},  // yes codes differ: no set
       // Codes from the element texts, names removed from labels, two decimals.
       {cases + "sav-mended/job.json", "k;S;f=8.2", 3, nullptr},
+      {cases + "sav-mended/job.json", "f=8.0", 3, nullptr},  // 1.25 stays 1.25
       {cases + "sav-nocases/job.json", "", 1, ""},
       {cases + "sav-wide-codes/job.json", "c", 1, ""},  // codes beyond one byte
       // Windows-1252 texts, checked against Python's codec.
@@ -173,7 +209,7 @@ TEST(Outputsav, RealReadersAgreeWithTheSyntaxForm) {
     fs::create_directory(dir / "spss");
     fs::create_directory(dir / "sav");
     // The f item shapes data.xsp's numbers but not the system file's values:
-    // the reference run goes without it.
+    // the reference runs go without it.
     std::string spssrc_without_f = j.spssrc;
     if (const std::size_t f = spssrc_without_f.find("f="); f != std::string::npos)
       spssrc_without_f.erase(f, spssrc_without_f.find(';', f) - f);
@@ -183,6 +219,9 @@ TEST(Outputsav, RealReadersAgreeWithTheSyntaxForm) {
     sav_env.emplace_back("TXPERM", dir / "sav");
     testkit::result r =
         testkit::convert(dir.path, {"tx2spss", "-q", "255", "-r", "120", "-m", "."}, spss_env);
+    ASSERT_EQ(0, r.status) << what << r.err;
+    // The fixed-column forms' precision, which the system file stores.
+    r = testkit::convert(dir.path, {"tx2csv", "-m", "."}, spss_env);
     ASSERT_EQ(0, r.status) << what << r.err;
     r = testkit::convert(dir.path, {"tx2sav"}, sav_env);
     ASSERT_EQ(0, r.status) << what << r.err;

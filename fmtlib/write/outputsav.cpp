@@ -50,6 +50,7 @@ struct sav_state {
   std::string mrsets;        // the multiple response sets, "$name=D..." lines without member names
   std::vector<std::vector<std::size_t>> members;  // per line of mrsets: its variables' field numbers
   bool write_failed = false;
+  const char* f_item = nullptr;  // the f item's "w.d"; null: none
 };
 
 constexpr std::size_t max_name = 64;
@@ -268,6 +269,14 @@ std::string variable_label(const spss_var* o) {
   return member_label(o->label != nullptr ? o->label : "", element != nullptr ? element : "");
 }
 
+// The f item's value "w.d" from the option list's printf format (" %" value
+// "f"); null when the list has no f item.
+const char* f_item_of(const run_state& run) {
+  const std::string& format = run.options.numeric_format;
+  if (!run.options.has_numeric_format || format.size() < 3) return nullptr;
+  return format.c_str() + 2;  // up to the closing "f", which the parser stops at
+}
+
 void add_variable(sav_state& s, const stat_node* n, const std::string& name) {
   const stat_var* v = n->var;
   const spss_var* o = v->spssvar;
@@ -277,11 +286,7 @@ void add_variable(sav_state& s, const stat_node* n, const std::string& name) {
     readstat_variable_set_label(rv, label.c_str());
   if (v->type == type_numeric) {
     readstat_variable_set_measure(rv, READSTAT_MEASURE_SCALE);
-    // The width and decimals the fixed-column writer uses for the field.
-    const size_detail* d = n->size;
-    const bool whole = d == nullptr || d->kind == size_whole;
-    readstat_variable_set_format(
-        rv, print_format(d != nullptr ? d->width : 1, whole ? 0 : d->decimals).c_str());
+    readstat_variable_set_format(rv, numeric_print_format(n->size, s.f_item).c_str());
   } else {
     readstat_variable_set_measure(rv, READSTAT_MEASURE_NOMINAL);
     readstat_variable_set_format(rv, code_format(o->vallist).c_str());
@@ -359,6 +364,34 @@ std::string member_label(std::string_view axis_label, std::string_view element_t
   return axis + std::string(between) + element;
 }
 
+std::string numeric_print_format(const size_detail* d, const char* f_item) {
+  // The fixed-column width and decimals of the field.
+  const bool whole = d == nullptr || d->kind == size_whole;
+  if (whole || f_item == nullptr || d->decimals <= 0)
+    return print_format(d != nullptr ? d->width : 1, whole ? 0 : d->decimals);
+  // "w.d", either part possibly empty; digits beyond what a format holds
+  // only need to stay large.
+  auto number = [&](const char*& p, int none) {
+    if (*p < '0' || *p > '9') return none;
+    int n = 0;
+    for (; *p >= '0' && *p <= '9'; ++p) n = std::min(n * 10 + (*p - '0'), 1000);
+    return n;
+  };
+  const char* p = f_item;
+  const int width = number(p, 0);
+  int decimals = 6;
+  if (*p == '.') {
+    ++p;
+    decimals = number(p, 0);
+  }
+  decimals = std::min(decimals, max_format_decimals);
+  int needed = decimals > 0 ? decimals + 2 : 1;  // "0" or "0." and the decimals
+  if (d->min <= d->max)
+    for (const float v : {d->min, d->max})
+      needed = std::max(needed, printed_length(v, size_real, decimals));
+  return print_format(std::max(width, needed), decimals);
+}
+
 std::string sav_text(std::string_view text, std::size_t max_bytes) {
   return utf8_text(text, max_bytes);
 }
@@ -394,6 +427,7 @@ std::string sav_name(std::string_view name) {
 void outputsav(run_state& run, const char* meta_file, const char*) {
   sav_state s;
   s.name = meta_file;
+  s.f_item = f_item_of(run);
   s.file.reset(efopen(run, meta_file, "wt"));
   std::setvbuf(s.file.get(), nullptr, _IOFBF, out_buffer_size);
   s.writer.reset(readstat_writer_init());

@@ -10,10 +10,23 @@
 
 namespace tx {
 struct run_state;
+struct size_detail;
 struct stat_node;
 
 // The driver row's writer; data_file is null: the cases go into meta_file.
 void outputsav(run_state& run, const char* meta_file, const char* data_file);
+
+// The print format of a numeric field: "F w.d" with the width and decimals
+// of its fixed columns (F w.0 for a whole field, or one without values),
+// within what readers take (width 1 to 40, at most 16 decimals, fewer than
+// the width). For a real field (its values have decimals) the f item, when
+// given (`f_item` its value "w.d" as the option list holds it, null when
+// there is none), sets the format as printf would print with it: its
+// decimals, six when it gives none ("%f", "%8f"); its width, raised to the
+// width the field's values take at those decimals (printf widens a field
+// too), that width when it gives none ("f=", "f=.3"). The stored values
+// stay as they are.
+std::string numeric_print_format(const size_detail* d, const char* f_item);
 
 // A job text in UTF-8, decoded as Windows-1252 (utf8_text), cut to at most
 // max_bytes without splitting a character.

@@ -5,7 +5,9 @@ checks it against the SPSS syntax form of the same job.
 Usage: sav_check.py SAV SPSSDIR SCALE [SETS]
 
 SPSSDIR holds commands.xsp and data.xsp written with -q 255 -r 120 -m .
-(labels not cut, "." for a missing value). The last SCALE variables must be
+(labels not cut, "." for a missing value), and may hold survey.csv of the
+CSV form written with -m ., whose numbers the scale variables must equal
+exactly (else they are compared with data.xsp's six decimals). The last SCALE variables must be
 scale, the others nominal. SETS, when given, lists the multiple response
 sets, "$name=member member" separated by ";" (empty: none). Every reader
 must read the file without an error or warning, and find the names of
@@ -93,6 +95,17 @@ def check(sav, spss_dir, scale, sets_arg):
     # The header pads the file label with blanks: trailing ones do not count.
     want_title = cut(job_text(title_of(os.path.join(spss_dir, "commands.xsp"))), 64).rstrip(" ")
     cases = [tokens[i:i + n] for i in range(0, len(tokens), n)] if n else []
+    # The scale fields at the precision the system file stores: survey.csv's
+    # texts, whose decimals are the fixed-column forms' (data.xsp's "%f"
+    # has six).
+    csv_path = os.path.join(spss_dir, "survey.csv")
+    if os.path.exists(csv_path) and scale:
+        with open(csv_path, encoding="latin-1") as f:
+            records = [line.rstrip("\n").split("\t") for line in f]
+        if len(records) != len(cases):
+            problems.append("survey.csv has %d records, data.xsp %d" % (len(records), len(cases)))
+        for case, record in zip(cases, records):
+            case[n - scale:] = record[len(record) - scale:]
 
     with tempfile.TemporaryDirectory() as work:
         syntax = os.path.join(work, "read.sps")
@@ -171,9 +184,10 @@ def check(sav, spss_dir, scale, sets_arg):
         if len(r_cases) != len(cases):
             problems.append("haven: %d cases, data.xsp has %d" % (len(r_cases), len(cases)))
         number = lambda t: None if t == "." else float(t)
-        # data.xsp writes a real value with six decimals ("%f"), the system
-        # file holds it at the fixed-column forms' precision of seven.
-        same = lambda a, b: a == b or (a is not None and b is not None and abs(a - b) <= 1e-6)
+        # Without survey.csv the scale fields come from data.xsp's six
+        # decimals, against the seven the system file holds.
+        near = 0 if os.path.exists(csv_path) else 1e-6
+        same = lambda a, b: a == b or (a is not None and b is not None and abs(a - b) <= near)
         for i, (want, got_case) in enumerate(zip(cases, r_cases)):
             if len(want) != len(got_case) or not all(
                     same(number(a), number(b)) for a, b in zip(want, got_case)):

@@ -1,7 +1,8 @@
 // SPSS system file writer: "survey.sav". ReadStat writes the header and the
-// dictionary; this module adds the multiple response sets record, which
-// ReadStat does not write, before the dictionary's end, and the data writer
-// appends the cases in the bytecode the header announces.
+// dictionary; this module adds the multiple response sets record and the
+// character encoding record, which ReadStat does not write, before the
+// dictionary's end, and the data writer appends the cases in the bytecode
+// the header announces.
 #include "write/outputsav.h"
 
 #include <readstat.h>
@@ -11,6 +12,7 @@
 #include <charconv>
 #include <cmath>
 #include <cstdint>
+#include <cstdlib>
 #include <cstring>
 #include <limits>
 #include <memory>
@@ -60,6 +62,7 @@ constexpr std::size_t max_file_label = 64;
 // The widest print format and the most decimals a reader accepts.
 constexpr int max_format_width = 40;
 constexpr int max_format_decimals = 16;
+constexpr int min_display_width = 8;
 
 bool has_text(const char* text) { return text != nullptr && *text != '\0'; }
 bool is_letter(char c) { return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z'); }
@@ -119,7 +122,8 @@ std::int32_t int_at(const std::string& d, std::size_t at) {
 
 // The offset of the dictionary-termination record (999) in the held bytes,
 // after the 176-byte file header; collects the 8-byte short name of every
-// numeric variable record on the way. Record layouts (32-bit words):
+// numeric variable record on the way, and tells whether a character
+// encoding record (type 7, subtype 20) is among them. Record layouts (32-bit words):
 //   2: type, has_label, n_missing, print, write, name[8]; label length and
 //      label padded to 4; n_missing values of 8 bytes
 //   3: count, then per label 8 bytes value, 1 length byte, label, padded so
@@ -128,7 +132,7 @@ std::int32_t int_at(const std::string& d, std::size_t at) {
 //   6: count, then count lines of 80 bytes
 //   7: subtype, size, count, then size * count bytes
 std::size_t find_terminator(const char* file, const std::string& d,
-                            std::vector<std::string>& short_names) {
+                            std::vector<std::string>& short_names, bool& has_encoding) {
   std::size_t at = 176;
   auto need = [&](std::size_t n) {
     if (n > d.size() || at > d.size() - n)
@@ -169,6 +173,7 @@ std::size_t find_terminator(const char* file, const std::string& d,
       at += 8 + 80 * static_cast<std::size_t>(static_cast<std::uint32_t>(word(1)));
     } else if (type == 7) {
       need(16);
+      if (word(1) == 20) has_encoding = true;
       at += 16 + static_cast<std::size_t>(static_cast<std::uint32_t>(word(2))) *
                      static_cast<std::uint32_t>(word(3));
     } else {
@@ -197,12 +202,25 @@ std::string mrsets_record(const sav_state& s, const std::vector<std::string>& sh
   return record + text;
 }
 
-// Writes the held dictionary with the multiple response sets record before
-// its termination record, and everything ReadStat wrote after it.
+// The character encoding record (type 7, subtype 20): the name of the
+// texts' encoding, which readers take before the integer info record's
+// code page 65001.
+std::string encoding_record() {
+  constexpr std::string_view encoding = "UTF-8";
+  std::string record(16, '\0');
+  const std::int32_t head[4] = {7, 20, 1, static_cast<std::int32_t>(encoding.size())};
+  std::memcpy(record.data(), head, sizeof head);
+  return record.append(encoding);
+}
+
+// Writes the held dictionary with the multiple response sets record and a
+// character encoding record (unless ReadStat wrote one) before its
+// termination record, and everything ReadStat wrote after it.
 void release_dictionary(sav_state& s) {
   s.holding = false;
   std::vector<std::string> short_names;
-  const std::size_t end = find_terminator(s.name, s.held, short_names);
+  bool has_encoding = false;
+  const std::size_t end = find_terminator(s.name, s.held, short_names, has_encoding);
   if (short_names.size() != s.nvars)
     stop_run(1, format_text("ERROR: cannot write \"%s\": ReadStat wrote %zu of %zu variables\n",
                             s.name, short_names.size(), s.nvars));
@@ -214,6 +232,7 @@ void release_dictionary(sav_state& s) {
                             s.name));
   std::string bytes = s.held.substr(0, end);
   if (!s.mrsets.empty()) bytes += mrsets_record(s, short_names);
+  if (!has_encoding) bytes += encoding_record();
   bytes.append(s.held, end);
   s.held.clear();
   if (put_bytes(bytes.data(), bytes.size(), &s) < 0) check(s, READSTAT_ERROR_WRITE, "dictionary");
@@ -258,9 +277,17 @@ void add_value_labels(sav_state& s, readstat_variable_t* rv, const value_list* v
   readstat_variable_set_label_set(rv, set);
 }
 
-// The variable label: the SPSS form's, and for a yes/no variable its
-// element's text after it (member_label).
-std::string variable_label(const spss_var* o) {
+bool is_weight(const run_state& run, const stat_var* v) {
+  for (const weight_slot& w : run.wght)
+    if (v->parent == &w) return true;
+  return false;
+}
+
+// The variable label: the SPSS form's; for a yes/no variable its element's
+// text after it (member_label); for a weight, which has none there, the
+// Triple-S XML form's ("weight0").
+std::string variable_label(const run_state& run, const spss_var* o) {
+  if (is_weight(run, o->var)) return sav_text(label_text(o, 0), max_var_label);
   if (o->var->type != type_yesno) return has_text(o->label) ? sav_text(o->label, max_var_label) : "";
   const value_list* vals = o->vallist;
   const char* element = nullptr;  // its last labelled value: the element's text
@@ -277,21 +304,22 @@ const char* f_item_of(const run_state& run) {
   return format.c_str() + 2;  // up to the closing "f", which the parser stops at
 }
 
-void add_variable(sav_state& s, const stat_node* n, const std::string& name) {
+void add_variable(const run_state& run, sav_state& s, const stat_node* n, const std::string& name) {
   const stat_var* v = n->var;
   const spss_var* o = v->spssvar;
   readstat_variable_t* rv =
       readstat_add_variable(s.writer.get(), name.c_str(), READSTAT_TYPE_DOUBLE, 0);
-  if (const std::string label = variable_label(o); !label.empty())
+  if (const std::string label = variable_label(run, o); !label.empty())
     readstat_variable_set_label(rv, label.c_str());
-  if (v->type == type_numeric) {
-    readstat_variable_set_measure(rv, READSTAT_MEASURE_SCALE);
-    readstat_variable_set_format(rv, numeric_print_format(n->size, s.f_item).c_str());
-  } else {
-    readstat_variable_set_measure(rv, READSTAT_MEASURE_NOMINAL);
-    readstat_variable_set_format(rv, code_format(o->vallist).c_str());
-    add_value_labels(s, rv, o->vallist, name);
-  }
+  const bool numeric = v->type == type_numeric;
+  const std::string format =
+      numeric ? numeric_print_format(n->size, s.f_item) : code_format(o->vallist);
+  readstat_variable_set_measure(rv, numeric ? READSTAT_MEASURE_SCALE : READSTAT_MEASURE_NOMINAL);
+  readstat_variable_set_format(rv, format.c_str());
+  // Columns a data view gives the variable: SPSS's 8, or the whole print
+  // format's width ("F w.d").
+  readstat_variable_set_display_width(rv, std::max(min_display_width, std::atoi(format.c_str() + 1)));
+  if (!numeric) add_value_labels(s, rv, o->vallist, name);
 }
 
 // One multiple dichotomy set for a group of yes/no variables, counting their
@@ -340,7 +368,7 @@ void write_dictionary(run_state& run, sav_state& s) {
     for (const stat_node* n = g; n != nullptr; n = n->member) {
       const stat_name* syntax_name = n->var->spssvar->sname;
       const std::string name = sav_variable_name(syntax_name != nullptr ? syntax_name->name : "");
-      add_variable(s, n, unique_name(taken, name, max_name));
+      add_variable(run, s, n, unique_name(taken, name, max_name));
       ++s.nvars;
     }
     if (g->member != nullptr) add_set(run, s, g, first_field, set_names);

@@ -11,13 +11,17 @@ exactly (else they are compared with data.xsp's six decimals). The last SCALE va
 scale, the others nominal. SETS, when given, lists the multiple response
 sets, "$name=member member" separated by ";" (empty: none). Every reader
 must read the file without an error or warning, and find the names of
-commands.xsp, its variable labels, value labels, measurement levels, sets,
-file label and values (system-missing where data.xsp has ".") as stated.
+commands.xsp, its variable labels (a yes/no variable's with its element's
+text, a weight's its name without "@"), value labels, measurement levels,
+display widths that show the whole print format, sets whose members' labels
+differ, the file label and values (system-missing where data.xsp has ".")
+as stated.
 Exit status 0 when all agree, 1 otherwise.
 """
 import csv
 import io
 import os
+import re
 import subprocess
 import sys
 import tempfile
@@ -88,7 +92,10 @@ def check(sav, spss_dir, scale, sets_arg):
     with open(os.path.join(spss_dir, "data.xsp"), encoding="latin-1") as f:
         tokens = f.read().split()
     n = len(spss_names)
-    want_labels = [variable_label(labels.get(v, ""), values.get(v, {})) for v in spss_names]
+    # A weight ("@weight<n>" in commands.xsp, which gives it no label) is
+    # labelled as Triple-S XML labels it: its name without the "@".
+    want_labels = [v[1:] if v not in labels and re.fullmatch(r"@weight\d", v)
+                   else variable_label(labels.get(v, ""), values.get(v, {})) for v in spss_names]
     want_values = [{c: cut(job_text(t), 120) for c, t in values.get(v, {}).items()}
                    for v in spss_names]
     want_levels = ["Nominal"] * (n - scale) + ["Scale"] * scale
@@ -134,6 +141,11 @@ def check(sav, spss_dir, scale, sets_arg):
                 problems.append("pspp: label of %s is %r, wanted %r" % (r[0], r[2], label))
             if r[head.index("Measurement Level")] != level:
                 problems.append("pspp: %s is %s, wanted %s" % (r[0], r[3], level))
+            # A data view shows the whole print format ("F w.d").
+            print_width = int(r[head.index("Print Format")][1:].split(".")[0])
+            if int(r[head.index("Width")]) < print_width:
+                problems.append("pspp: %s is %s columns wide, its format %s"
+                                % (r[0], r[head.index("Width")], r[head.index("Print Format")]))
         seen, current = {}, None
         for r in got.get("Value Labels", [])[1:]:
             current = r[0] or current

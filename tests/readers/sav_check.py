@@ -3,6 +3,7 @@
 checks it against the SPSS syntax form of the same job.
 
 Usage: sav_check.py SAV SPSSDIR SCALE [SETS]
+       sav_check.py --clean SAV...   (each file read without an error or warning)
 
 SPSSDIR holds commands.xsp and data.xsp written with -q 255 -r 120 -m .
 (labels not cut, "." for a missing value), and may hold survey.csv of the
@@ -86,6 +87,74 @@ def title_of(path):
     return ""
 
 
+HAVEN_SCRIPT = (
+    'suppressMessages(library(haven)); d <- read_sav(commandArgs(TRUE)[1])\n'
+    'cat("label\\t", attr(d, "label"), "\\n", sep = "")\n'
+    'for (v in names(d)) { x <- d[[v]]; l <- attr(x, "labels")\n'
+    '  cat("var\\t", v, "\\t", attr(x, "label", exact = TRUE), "\\n", sep = "")\n'
+    '  for (i in seq_along(l)) cat("value\\t", v, "\\t", sprintf("%.17g", l[[i]]),'
+    ' "\\t", names(l)[i], "\\n", sep = "") }\n'
+    'for (i in seq_len(nrow(d))) cat("case\\t", paste(ifelse(is.na(unlist(d[i, ])),'
+    ' ".", sprintf("%.17g", unlist(d[i, ]))), collapse = "\\t"), "\\n", sep = "")\n')
+
+
+def read_pspp(sav, work, problems):
+    """PSPP's tables of the file's dictionary, sets and cases."""
+    syntax = os.path.join(work, "read.sps")
+    with open(syntax, "w") as f:
+        f.write("SET TVARS=NAMES TNUMBERS=VALUES.\nGET FILE='%s'.\nDISPLAY DICTIONARY.\n"
+                "MRSETS /DISPLAY NAME=ALL.\nLIST.\n" % sav)
+    out = os.path.join(work, "out.csv")
+    p = subprocess.run(["pspp", "-O", "format=csv", "-o", out, syntax],
+                       capture_output=True, text=True)
+    report = open(out).read() if os.path.exists(out) else ""
+    if p.returncode != 0 or p.stderr.strip():
+        problems.append("pspp: status %d: %s" % (p.returncode, p.stderr.strip()))
+    for line in report.split("\n"):
+        if "error" in line.lower() or "warning" in line.lower():
+            problems.append("pspp: " + line)
+    return tables(report)
+
+
+def read_haven(sav, work, problems):
+    """R haven's file label, variables, value labels and cases, as lines of
+    tab-separated fields."""
+    script = os.path.join(work, "read.R")
+    with open(script, "w") as f:
+        f.write(HAVEN_SCRIPT)
+    p = subprocess.run(["Rscript", script, sav], capture_output=True, text=True)
+    if p.returncode != 0 or p.stderr.strip():
+        problems.append("haven: status %d: %s" % (p.returncode, p.stderr.strip()))
+    return [l.split("\t") for l in p.stdout.split("\n") if l]
+
+
+def read_readstat(sav, work, problems):
+    """The readstat command's CSV of the cases, after its own report of the
+    file; anything on its standard error but the "Converted" line counts."""
+    p = subprocess.run(["readstat", sav], capture_output=True, text=True)
+    if p.returncode != 0 or p.stderr.strip():
+        problems.append("readstat: status %d: %s" % (p.returncode, p.stderr.strip()))
+    dump = os.path.join(work, "readstat.csv")
+    p = subprocess.run(["readstat", sav, dump], capture_output=True, text=True)
+    said = [l for l in p.stderr.split("\n") if l and not l.startswith("Converted ")]
+    if p.returncode != 0 or said:
+        problems.append("readstat: status %d: %s" % (p.returncode, "\n".join(said)))
+        return []
+    with open(dump) as f:
+        return list(csv.reader(f))
+
+
+def clean_read(sav):
+    """What PSPP, R haven and readstat report reading the file: nothing when
+    each reads it without an error or a warning."""
+    problems = []
+    with tempfile.TemporaryDirectory() as work:
+        read_pspp(sav, work, problems)
+        read_haven(sav, work, problems)
+        read_readstat(sav, work, problems)
+    return problems
+
+
 def check(sav, spss_dir, scale, sets_arg):
     problems = []
     spss_names, labels, values = parse_commands(os.path.join(spss_dir, "commands.xsp"))
@@ -115,20 +184,7 @@ def check(sav, spss_dir, scale, sets_arg):
             case[n - scale:] = record[len(record) - scale:]
 
     with tempfile.TemporaryDirectory() as work:
-        syntax = os.path.join(work, "read.sps")
-        with open(syntax, "w") as f:
-            f.write("SET TVARS=NAMES TNUMBERS=VALUES.\nGET FILE='%s'.\nDISPLAY DICTIONARY.\n"
-                    "MRSETS /DISPLAY NAME=ALL.\nLIST.\n" % sav)
-        out = os.path.join(work, "out.csv")
-        p = subprocess.run(["pspp", "-O", "format=csv", "-o", out, syntax],
-                           capture_output=True, text=True)
-        report = open(out).read() if os.path.exists(out) else ""
-        if p.returncode != 0 or p.stderr.strip():
-            problems.append("pspp: status %d: %s" % (p.returncode, p.stderr.strip()))
-        for line in report.split("\n"):
-            if "error" in line.lower() or "warning" in line.lower():
-                problems.append("pspp: " + line)
-        got = tables(report)
+        got = read_pspp(sav, work, problems)
         rows = got.get("Variables", [[]])
         head = rows[0]
         names = [r[0] for r in rows[1:]]
@@ -166,20 +222,7 @@ def check(sav, spss_dir, scale, sets_arg):
             if len(set(member_labels)) != len(member_labels):
                 problems.append("pspp: the members of %s share labels: %s" % (name, member_labels))
 
-        script = os.path.join(work, "read.R")
-        with open(script, "w") as f:
-            f.write('suppressMessages(library(haven)); d <- read_sav(commandArgs(TRUE)[1])\n'
-                    'cat("label\\t", attr(d, "label"), "\\n", sep = "")\n'
-                    'for (v in names(d)) { x <- d[[v]]; l <- attr(x, "labels")\n'
-                    '  cat("var\\t", v, "\\t", attr(x, "label", exact = TRUE), "\\n", sep = "")\n'
-                    '  for (i in seq_along(l)) cat("value\\t", v, "\\t", sprintf("%.17g", l[[i]]),'
-                    ' "\\t", names(l)[i], "\\n", sep = "") }\n'
-                    'for (i in seq_len(nrow(d))) cat("case\\t", paste(ifelse(is.na(unlist(d[i, ])),'
-                    ' ".", sprintf("%.17g", unlist(d[i, ]))), collapse = "\\t"), "\\n", sep = "")\n')
-        p = subprocess.run(["Rscript", script, sav], capture_output=True, text=True)
-        if p.returncode != 0 or p.stderr.strip():
-            problems.append("haven: status %d: %s" % (p.returncode, p.stderr.strip()))
-        lines = [l.split("\t") for l in p.stdout.split("\n") if l]
+        lines = read_haven(sav, work, problems)
         r_label = [l[1] for l in lines if l[0] == "label"]
         if r_label != [want_title]:
             problems.append("haven: file label %s, wanted %r" % (r_label, want_title))
@@ -205,24 +248,21 @@ def check(sav, spss_dir, scale, sets_arg):
                     same(number(a), number(b)) for a, b in zip(want, got_case)):
                 problems.append("haven: case %d is %s, data.xsp %s" % (i + 1, got_case, want))
 
-        dump = os.path.join(work, "readstat.csv")
-        p = subprocess.run(["readstat", sav, dump], capture_output=True, text=True)
-        if p.returncode != 0:
-            problems.append("readstat: status %d: %s" % (p.returncode, p.stderr.strip()))
-        elif cases:
-            with open(dump) as f:
-                rows = list(csv.reader(f))
-            if len(rows) != len(cases) + 1:
-                problems.append("readstat: %d rows, data.xsp has %d" % (len(rows) - 1, len(cases)))
+        csv_rows = read_readstat(sav, work, problems)
+        if cases and csv_rows and len(csv_rows) != len(cases) + 1:
+            problems.append("readstat: %d rows, data.xsp has %d" % (len(csv_rows) - 1, len(cases)))
     return problems
 
 
 def main():
     args = sys.argv[1:]
-    if len(args) < 3:
+    if len(args) >= 2 and args[0] == "--clean":
+        problems = [sav + ": " + p for sav in args[1:] for p in clean_read(sav)]
+    elif len(args) >= 3 and args[0] != "--clean":
+        problems = check(args[0], args[1], int(args[2]), args[3] if len(args) > 3 else None)
+    else:
         print(__doc__)
         return 2
-    problems = check(args[0], args[1], int(args[2]), args[3] if len(args) > 3 else None)
     for p in problems[:20]:
         print(p[:2000])
     return 1 if problems else 0

@@ -10,7 +10,8 @@
 
 namespace testkit {
 
-std::string decode_bytecode(std::string_view bytes, std::size_t count, std::vector<double>& values) {
+std::string decode_bytecode(std::string_view bytes, std::size_t count,
+                            std::vector<double>& values) {
   values.clear();
   std::size_t at = 0;
   while (values.size() < count) {
@@ -38,8 +39,7 @@ std::string decode_bytecode(std::string_view bytes, std::size_t count, std::vect
       }
     }
   }
-  if (at != bytes.size())
-    return std::to_string(bytes.size() - at) + " bytes after the last block";
+  if (at != bytes.size()) return std::to_string(bytes.size() - at) + " bytes after the last block";
   return "";
 }
 
@@ -59,7 +59,8 @@ std::string encode_cases(const std::vector<double>& values, std::size_t fields_p
       char* p = sink.room(tx::case_field_room);
       sink.commit(tx::case_field(p, values[i]));
     }
-    const std::size_t fields = encoder.add(encoded, sink.bytes.data(), sink.bytes.data() + sink.used);
+    const std::size_t fields =
+        encoder.add(encoded, sink.bytes.data(), sink.bytes.data() + sink.used);
     if (fields != n * fields_per_case && problem.empty())
       problem = "the encoder took " + std::to_string(fields) + " fields of " +
                 std::to_string(n * fields_per_case) + " in the batch from case " +

@@ -61,19 +61,26 @@ TEST(Bytecode, CasesGiveTheBlocksOfTheirCodes) {
     std::string bytes;
   } cases[] = {
       {"no cases", {}, 3, ""},
-      {"one whole block", {1, 2, 3, 4, 5, 6, 7, 8}, 4,
+      {"one whole block",
+       {1, 2, 3, 4, 5, 6, 7, 8},
+       4,
        block({101, 102, 103, 104, 105, 106, 107, 108})},
-      {"the last block padded", {0, 0, 0, 0, 0, 0, 0, 0, 9}, 1,
+      {"the last block padded",
+       {0, 0, 0, 0, 0, 0, 0, 0, 9},
+       1,
        block({100, 100, 100, 100, 100, 100, 100, 100}) + block({109})},
-      {"the ends of the codes", {-99, 151, -100, 152, 0.5, -0.0, nan, inf}, 8,
-       block({1, 251, 253, 253, 253, 100, 255, 253}) + raw(-100) + raw(152) + raw(0.5) +
-           raw(inf)},
+      {"the ends of the codes",
+       {-99, 151, -100, 152, 0.5, -0.0, nan, inf},
+       8,
+       block({1, 251, 253, 253, 253, 100, 255, 253}) + raw(-100) + raw(152) + raw(0.5) + raw(inf)},
       {"raw values across blocks", std::vector<double>(10, 1e300), 5,
        block({253, 253, 253, 253, 253, 253, 253, 253}) + raw(1e300) + raw(1e300) + raw(1e300) +
            raw(1e300) + raw(1e300) + raw(1e300) + raw(1e300) + raw(1e300) + block({253, 253}) +
            raw(1e300) + raw(1e300)},
       {"codes around a raw value", {1, 0.25, 2}, 3, block({101, 253, 102}) + raw(0.25)},
-      {"a raw value ends a block", {1, 2, 3, 4, 5, 6, 7, 1.5, 8}, 9,
+      {"a raw value ends a block",
+       {1, 2, 3, 4, 5, 6, 7, 1.5, 8},
+       9,
        block({101, 102, 103, 104, 105, 106, 107, 253}) + raw(1.5) + block({108})},
   };
   for (const auto& c : cases) {
@@ -81,7 +88,8 @@ TEST(Bytecode, CasesGiveTheBlocksOfTheirCodes) {
     EXPECT_EQ(hex(c.bytes), hex(bytes)) << c.what;
     // Every batch size gives the bytes of one pass.
     for (std::size_t batch = 1; batch <= c.values.size() / c.fields; ++batch)
-      EXPECT_EQ(hex(c.bytes), hex(encode(c.values, c.fields, {batch}))) << c.what << ", batch " << batch;
+      EXPECT_EQ(hex(c.bytes), hex(encode(c.values, c.fields, {batch})))
+          << c.what << ", batch " << batch;
   }
 }
 
@@ -91,10 +99,18 @@ std::vector<double> mixed_values(std::size_t n, unsigned seed) {
   std::vector<double> values;
   for (std::size_t i = 0; i < n; ++i) {
     switch (random() % 6) {
-      case 0: values.push_back(nan); break;
-      case 1: values.push_back(static_cast<double>(random() % 400) / 4 - 50); break;
-      case 2: values.push_back(static_cast<double>(random() % 300) - 120); break;
-      default: values.push_back(static_cast<double>(random() % 3)); break;  // yes/no fields
+      case 0:
+        values.push_back(nan);
+        break;
+      case 1:
+        values.push_back(static_cast<double>(random() % 400) / 4 - 50);
+        break;
+      case 2:
+        values.push_back(static_cast<double>(random() % 300) - 120);
+        break;
+      default:
+        values.push_back(static_cast<double>(random() % 3));
+        break;  // yes/no fields
     }
   }
   return values;
@@ -105,8 +121,8 @@ TEST(Bytecode, BatchesReadBackAsTheCasesWent) {
     std::size_t fields, cases;
     std::vector<std::size_t> batches;
   } runs[] = {
-      {1, 0, {}},     {13, 0, {4}},     {1, 17, {1}},      {3, 11, {2, 1}},   {8, 9, {1}},
-      {13, 40, {3}},  {13, 40, {7, 1}}, {5, 64, {16, 9}},  {160, 6, {1, 2}},  {7, 100, {100}},
+      {1, 0, {}},    {13, 0, {4}},     {1, 17, {1}},     {3, 11, {2, 1}},  {8, 9, {1}},
+      {13, 40, {3}}, {13, 40, {7, 1}}, {5, 64, {16, 9}}, {160, 6, {1, 2}}, {7, 100, {100}},
   };
   unsigned seed = 1;
   for (const auto& r : runs) {

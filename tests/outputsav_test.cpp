@@ -44,11 +44,21 @@ TEST(Outputsav, NamesAreMadeValidAndUnique) {
   const struct {
     std::string syntax_name, name;
   } variables[] = {
-      {"@1st@cho", "@1st@cho"}, {"Home@tow", "Home@tow"}, {"AOME@TOW", "AOME@TOW"},
-      {"@and", "@and"},         {"Q1_", "Q1_"},           {"@weight0", "@weight0"},
-      {"zAZa", "zAZa"},         {"", "@"},              {"1abc", "@1abc"},
-      {"_x", "@_x"},            {"#x", "@#x"},            {"$x", "@$x"},
-      {"a b\xe9", "a_b_"},      {"with", "@with"},        {"x.", "x"},
+      {"@1st@cho", "@1st@cho"},
+      {"Home@tow", "Home@tow"},
+      {"AOME@TOW", "AOME@TOW"},
+      {"@and", "@and"},
+      {"Q1_", "Q1_"},
+      {"@weight0", "@weight0"},
+      {"zAZa", "zAZa"},
+      {"", "@"},
+      {"1abc", "@1abc"},
+      {"_x", "@_x"},
+      {"#x", "@#x"},
+      {"$x", "@$x"},
+      {"a b\xe9", "a_b_"},
+      {"with", "@with"},
+      {"x.", "x"},
       {std::string(70, 'v'), std::string(64, 'v')},
   };
   for (const auto& v : variables)
@@ -123,19 +133,19 @@ TEST(Outputsav, FormatItemSetsThePrintFormatOfRealFields) {
     const char* f_item;  // null: none
     const char* format;
   } cases[] = {
-      {&real, nullptr, "F10.7"},     // the fixed columns'
+      {&real, nullptr, "F10.7"},  // the fixed columns'
       {&real, "8.0", "F8.0"},
       {&real, "8.2", "F8.2"},
-      {&real, "", "F9.6"},           // "%f": six decimals, as wide as "34.000000"
-      {&real, ".3", "F6.3"},         // as wide as "34.000"
-      {&real, "8", "F9.6"},          // "%8f": six decimals; printf widens to 9
-      {&real, "2.1", "F4.1"},        // raised to "34.0"
-      {&big, "8.0", "F8.0"},         // "1234568"
+      {&real, "", "F9.6"},     // "%f": six decimals, as wide as "34.000000"
+      {&real, ".3", "F6.3"},   // as wide as "34.000"
+      {&real, "8", "F9.6"},    // "%8f": six decimals; printf widens to 9
+      {&real, "2.1", "F4.1"},  // raised to "34.0"
+      {&big, "8.0", "F8.0"},   // "1234568"
       {&big, "5.0", "F7.0"},
-      {&big, "08.2", "F10.2"},       // a leading zero pads; "1234567.50"
-      {&real, "99.20", "F40.16"},    // what readers take
+      {&big, "08.2", "F10.2"},     // a leading zero pads; "1234567.50"
+      {&real, "99.20", "F40.16"},  // what readers take
       {&real, "123456789012345678901234567890.2", "F40.2"},
-      {&whole, "8.2", "F5.0"},       // whole fields keep theirs
+      {&whole, "8.2", "F5.0"},  // whole fields keep theirs
       {&whole_with_missing, "8.2", "F4.0"},
       {&no_values, "8.2", "F1.0"},
       {nullptr, "8.2", "F1.0"},
@@ -149,9 +159,9 @@ namespace fs = std::filesystem;
 
 // Runs a shell command in tests/readers; its exit status and what it printed.
 std::pair<int, std::string> run_reader(const std::string& command) {
-  std::FILE* p = popen(("cd '" + std::string(TX_SOURCE_DIR) + "/tests/readers' && " + command +
-                        " 2>&1").c_str(),
-                       "r");
+  std::FILE* p = popen(
+      ("cd '" + std::string(TX_SOURCE_DIR) + "/tests/readers' && " + command + " 2>&1").c_str(),
+      "r");
   if (p == nullptr) return {-1, "popen failed"};
   std::string out;
   char buf[4096];
@@ -204,7 +214,8 @@ TEST(Outputsav, RealReadersAgreeWithTheSyntaxForm) {
     int scale;
     const char* sets;  // null: not checked
   } jobs[] = {
-      {cases + "sav-mended/job.json", "", 3, "$Colours=@Colour0 @Colour1 @Colour2;$Pets=@Pets0 @Pets1"},
+      {cases + "sav-mended/job.json", "", 3,
+       "$Colours=@Colour0 @Colour1 @Colour2;$Pets=@Pets0 @Pets1"},
       {cases + "sav-mended/job.json", "c", 3, ""},  // yes codes differ: no set
       // Codes from the element texts, names removed from labels, two decimals.
       {cases + "sav-mended/job.json", "k;S;f=8.2", 3, nullptr},

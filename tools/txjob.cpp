@@ -58,7 +58,8 @@ std::string job_text(const std::string& utf8) {
     // Bytes of the sequence and the bits of its lead byte; 4-byte sequences
     // hold characters beyond U+FFFF, none of them in Windows-1252.
     const std::size_t n = c < 0x80 ? 1 : (c & 0xE0) == 0xC0 ? 2 : (c & 0xF0) == 0xE0 ? 3 : 0;
-    if (n == 0 && (c & 0xF8) == 0xF0) fail("a character beyond U+FFFF is not in Windows-1252: " + utf8);
+    if (n == 0 && (c & 0xF8) == 0xF0)
+      fail("a character beyond U+FFFF is not in Windows-1252: " + utf8);
     if (n == 0 || utf8.size() - i < n) fail("text is not UTF-8: " + utf8);
     unsigned cp = n == 1 ? c : n == 2 ? c & 0x1Fu : c & 0x0Fu;
     for (std::size_t k = 1; k < n; ++k) {
@@ -74,7 +75,9 @@ std::string job_text(const std::string& utf8) {
   return out;
 }
 
-std::string text_of(const json& j, const char* key) { return job_text(j.at(key).get<std::string>()); }
+std::string text_of(const json& j, const char* key) {
+  return job_text(j.at(key).get<std::string>());
+}
 
 std::optional<std::string> optional_text(const json& j, const char* key) {
   if (!j.contains(key) || j.at(key).is_null()) return std::nullopt;

@@ -288,7 +288,8 @@ bool is_weight(const run_state& run, const stat_var* v) {
 // Triple-S XML form's ("weight0").
 std::string variable_label(const run_state& run, const spss_var* o) {
   if (is_weight(run, o->var)) return sav_text(label_text(o, 0), max_var_label);
-  if (o->var->type != type_yesno) return has_text(o->label) ? sav_text(o->label, max_var_label) : "";
+  if (o->var->type != type_yesno)
+    return has_text(o->label) ? sav_text(o->label, max_var_label) : "";
   const value_list* vals = o->vallist;
   const char* element = nullptr;  // its last labelled value: the element's text
   for (int i = vals != nullptr ? vals->count - 1 : -1; i >= 0 && element == nullptr; --i)
@@ -317,8 +318,9 @@ void add_variable(const run_state& run, sav_state& s, const stat_node* n, const 
   readstat_variable_set_measure(rv, numeric ? READSTAT_MEASURE_SCALE : READSTAT_MEASURE_NOMINAL);
   readstat_variable_set_format(rv, format.c_str());
   // Columns a data view gives the variable: SPSS's 8, or the whole print
-  // format's width ("F w.d").
-  readstat_variable_set_display_width(rv, std::max(min_display_width, std::atoi(format.c_str() + 1)));
+  // format's width.
+  const int format_width = std::atoi(format.c_str() + 1);  // "F w.d"
+  readstat_variable_set_display_width(rv, std::max(min_display_width, format_width));
   if (!numeric) add_value_labels(s, rv, o->vallist, name);
 }
 

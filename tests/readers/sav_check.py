@@ -122,7 +122,11 @@ def read_haven(sav, work, problems):
     script = os.path.join(work, "read.R")
     with open(script, "w") as f:
         f.write(HAVEN_SCRIPT)
-    p = subprocess.run(["Rscript", script, sav], capture_output=True, text=True)
+    # R writes a character its locale cannot show as "<U+00E9>": the texts
+    # come out in UTF-8 whatever the caller's locale (LC_ALL=C included).
+    env = dict(os.environ, LC_ALL="C.UTF-8")
+    p = subprocess.run(["Rscript", script, sav], capture_output=True, text=True,
+                       encoding="utf-8", env=env)
     if p.returncode != 0 or p.stderr.strip():
         problems.append("haven: status %d: %s" % (p.returncode, p.stderr.strip()))
     return [l.split("\t") for l in p.stdout.split("\n") if l]

@@ -14,7 +14,8 @@
 #   - the conversion itself, started in the job directory with TXPERM set to
 #     a scratch output directory.
 # It prints seconds, input MB/s, output fields per second, peak resident
-# memory and the ratio to the floor. Then, for each job at the first size,
+# memory and the ratio to the floor (for the system file also the ratio of
+# the fastest conversion to the fastest floor). Then, for each job at the first size,
 # R's data.table writes a table of as many rows as cases and one integer
 # column per output field (each as wide as the field in the first CSV record)
 # with fwrite(nThread = 1); it prints both rates and their ratio. Last, one
@@ -62,8 +63,12 @@ forms=(
   "csv tx2csv survey.txt survey.csv"
   "sav tx2sav survey.sav"
 )
-# Forms whose target is another form's time instead of the floor: the
-# system file must not be slower than the SPSS syntax form.
+# Forms with a target of their own: the system file within 2.5 times its
+# floor, taken as the fastest of the runs of each (the minimum shows the
+# work a conversion needs, the least disturbed by a shared machine), and no
+# slower than the SPSS syntax form, compared the same way.
+declare -A max_ratio_of=([sav]=2.5)
+declare -A by_minimum=([sav]=1)
 declare -A no_slower_than=([sav]=spss)
 
 for tool in "$build/txjob" "$build/tx2fmt"; do
@@ -76,6 +81,7 @@ mkdir -p "$work"
 now() { echo "$EPOCHREALTIME"; }
 elapsed() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.4f", b - a }'; }
 median() { printf '%s\n' "$@" | sort -g | awk '{ v[NR] = $1 } END { print v[int((NR + 1) / 2)] }'; }
+minimum() { printf '%s\n' "$@" | sort -g | head -n 1; }
 maximum() { printf '%s\n' "$@" | sort -g | tail -n 1; }
 calc() { awk "BEGIN { printf \"$1\", $2 }"; }
 above() { awk -v a="$1" -v b="$2" 'BEGIN { exit !(a > b) }'; }
@@ -142,7 +148,7 @@ count_fields() {
 }
 
 failures=0
-declare -A seconds_of rss_of ratio_of fields_of
+declare -A seconds_of rss_of ratio_of fields_of min_seconds_of min_ratio_of
 missed=()
 
 report_header() {
@@ -212,11 +218,18 @@ bench_size() {
     seconds_of[$job,$form,$cases]=$t_conv
     rss_of[$job,$form,$cases]=$rss_max
     ratio_of[$job,$form,$cases]=$(calc '%.2f' "$t_conv / $t_floor")
+    min_seconds_of[$job,$form,$cases]=$(minimum "${times[@]}")
+    min_ratio_of[$job,$form,$cases]=$(calc '%.2f' "$(minimum "${times[@]}") / $(minimum "${floors[@]}")")
     printf '%-8s %-7s %9d %8.3f %9.1f %9.1f %12.3g %9.1f %9.3f %7.2f\n' "$form" "$job" "$cases" \
       "$t_conv" "$(calc '%.3f' "$input_bytes / 1048576 / $t_conv")" \
       "$(calc '%.3f' "${out_bytes[$form]} / 1048576")" \
       "$(calc '%.6g' "$fields / $t_conv")" \
       "$(calc '%.3f' "$rss_max / 1024")" "$t_floor" "${ratio_of[$job,$form,$cases]}"
+  done
+  for spec in "${forms[@]}"; do
+    read -r form _ <<<"$spec"
+    [ -n "${by_minimum[$form]:-}" ] && [ -n "${min_ratio_of[$job,$form,$cases]:-}" ] &&
+      echo "$form: fastest run ${min_seconds_of[$job,$form,$cases]} s, ratio ${min_ratio_of[$job,$form,$cases]} to the fastest floor"
   done
   echo "($fields output fields per conversion; input is intermed.x and the weight values," \
     "$(calc '%.1f' "$input_bytes / 1048576") MB)"
@@ -290,14 +303,20 @@ check_targets() {
       read -r form _ <<<"$spec"
       key="$job,$form,$first"
       [ -n "${ratio_of[$key]:-}" ] || { missed+=("$form $job: no figures"); continue; }
-      if [ -n "${no_slower_than[$form]:-}" ]; then
-        local other="$job,${no_slower_than[$form]},$first"
-        above "${seconds_of[$key]}" "${seconds_of[$other]:-0}" &&
-          missed+=("$form $job: ${seconds_of[$key]} s, slower than ${no_slower_than[$form]} (${seconds_of[$other]:-?} s)")
-        continue
+      # The median, or for a form with by_minimum the fastest run.
+      local seconds=${seconds_of[$key]} ratio=${ratio_of[$key]} limit=${max_ratio_of[$form]:-$max_ratio}
+      if [ -n "${by_minimum[$form]:-}" ]; then
+        seconds=${min_seconds_of[$key]} ratio=${min_ratio_of[$key]}
       fi
-      above "${ratio_of[$key]}" "$max_ratio" &&
-        missed+=("$form $job: ratio ${ratio_of[$key]} to the floor > $max_ratio")
+      if [ -n "${no_slower_than[$form]:-}" ]; then
+        local other="$job,${no_slower_than[$form]},$first" other_seconds
+        other_seconds=${seconds_of[$other]:-0}
+        [ -n "${by_minimum[$form]:-}" ] && other_seconds=${min_seconds_of[$other]:-0}
+        above "$seconds" "$other_seconds" &&
+          missed+=("$form $job: $seconds s, slower than ${no_slower_than[$form]} ($other_seconds s)")
+      fi
+      above "$ratio" "$limit" &&
+        missed+=("$form $job: ratio $ratio to the floor > $limit")
     done
   done
   # Peak memory: under the limit everywhere, and the same within 10% at
@@ -318,7 +337,7 @@ check_targets() {
     above "$high" "$(calc '%.0f' "1.1 * $low")" && missed+=("${key//,/ } cases: RSS not flat ($low to $high KiB)")
   done
   if [ "${#missed[@]}" -eq 0 ]; then
-    echo "  all met: ratio to the floor <= $max_ratio, fields/s >= fwrite's, RSS <= $((max_rss_kib / 1024)) MiB and flat, time per case x$max_growth at most"
+    echo "  all met: ratio to the floor <= $max_ratio (sav: fastest runs <= ${max_ratio_of[sav]}, no slower than spss), fields/s >= fwrite's, RSS <= $((max_rss_kib / 1024)) MiB and flat, time per case x$max_growth at most"
   else
     printf '  MISSED: %s\n' "${missed[@]}" | sort -u
   fi

@@ -13,7 +13,7 @@ seconds=${2:-60}
 shift $(( $# >= 2 ? 2 : 1 ))
 targets=("$@")
 if [ ${#targets[@]} -eq 0 ]; then
-  targets=(header compio descrips axes intermed incs title options job)
+  targets=(header compio descrips axes intermed incs title options job bytecode)
 fi
 
 # -malloc_limit_mb: no reader may take more memory than its input justifies,

@@ -115,6 +115,25 @@ int main(int argc, char** argv) {
                     {"opts.txt", "k;q=12\n-e ; a=2\no=opts.txt\n"},
                     {"argv", "-lp\n3\n-m\nNA\n-f\nspss\n-r\n5\n"}}));
 
+  // The bytecode: 13 fields a case in batches of 3, 3, 3, 1 cases, holding
+  // codes at both ends of their range, raw values and system-missing.
+  std::string values;
+  for (int i = 0; i < 60; ++i) {
+    if (i % 5 == 0) {
+      values += '\xFE';
+    } else if (i % 7 == 0) {
+      values += '\xC0';
+      values += static_cast<char>(i % 2 == 0 ? 101 : 102);  // 151, 152
+    } else {
+      values += static_cast<char>(102 + i % 3);  // 0, 1, 2
+    }
+  }
+  const double raw = 0.25;
+  values += '\xFF';
+  values.append(reinterpret_cast<const char*>(&raw), sizeof raw);
+  write_seed(dir, "bytecode", "mixed", std::string("\x0d\x12", 2) + values);
+  write_seed(dir, "bytecode", "edges", std::string("\x01\x00\x03\xBF\xE9\x65\xE9\x66", 8));
+
   std::vector<framed_file> whole(model.begin(), model.end());
   write_seed(dir, "job", "model", frame(whole));
   std::vector<framed_file> with_grid(grid.begin(), grid.end());

@@ -4,9 +4,10 @@ namespace tx::fuzz {
 
 const std::vector<target>& targets() {
   static const std::vector<target> all = {
-      {"header", fuzz_header}, {"compio", fuzz_compio},     {"descrips", fuzz_descrips},
-      {"axes", fuzz_axes},     {"intermed", fuzz_intermed}, {"incs", fuzz_incs},
-      {"title", fuzz_title},   {"options", fuzz_options},   {"job", fuzz_job},
+      {"header", fuzz_header},     {"compio", fuzz_compio},     {"descrips", fuzz_descrips},
+      {"axes", fuzz_axes},         {"intermed", fuzz_intermed}, {"incs", fuzz_incs},
+      {"title", fuzz_title},       {"options", fuzz_options},   {"job", fuzz_job},
+      {"bytecode", fuzz_bytecode},
   };
   return all;
 }

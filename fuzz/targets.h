@@ -38,6 +38,7 @@ std::string fuzz_incs(input data);      // framed incs.inf, weightin.x, wmvals*.
 std::string fuzz_title(input data);     // seg1.xv
 std::string fuzz_options(input data);   // framed TXSPSSRC, argv and option files
 std::string fuzz_job(input data);       // a framed job, converted into all four forms
+std::string fuzz_bytecode(input data);  // values and case counts through the system file's bytecode
 
 // Several files in one input: each file starts with a line "@@>name" and runs
 // to the next "@@>" or the end of the input. Bytes before the first marker are

@@ -25,28 +25,59 @@ namespace job = tx::job;
 
 [[noreturn]] void fail(const std::string& what) { throw std::runtime_error(what); }
 
-// ---- texts: UTF-8 in the JSON, ISO-8859-1 bytes in the job files ----
+// ---- texts: UTF-8 in the JSON, Windows-1252 bytes in the job files ----
 
-std::string latin1(const std::string& utf8) {
+// The characters Windows-1252 puts at bytes 128 to 159 (0: none there).
+constexpr char16_t windows_1252_high[32] = {
+    0x20AC, 0,      0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021,  // 128-135
+    0x02C6, 0x2030, 0x0160, 0x2039, 0x0152, 0,      0x017D, 0,       // 136-143
+    0,      0x2018, 0x2019, 0x201C, 0x201D, 0x2022, 0x2013, 0x2014,  // 144-151
+    0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0,      0x017E, 0x0178,  // 152-159
+};
+
+std::string code_point_text(unsigned cp) {
+  char text[16];
+  std::snprintf(text, sizeof text, "U+%04X", cp);
+  return text;
+}
+
+// The job file byte of character cp: U+0000 to U+00FF as that byte (U+0080
+// to U+009F too, the bytes written as they are), the other characters of
+// Windows-1252 (the euro sign, curly quotes, dashes, ...) as theirs.
+char job_byte(unsigned cp, const std::string& utf8) {
+  if (cp <= 0xFF) return static_cast<char>(cp);
+  for (unsigned b = 0; b < 32; ++b)
+    if (windows_1252_high[b] == cp) return static_cast<char>(0x80 + b);
+  fail("character " + code_point_text(cp) + " is not in Windows-1252: " + utf8);
+}
+
+std::string job_text(const std::string& utf8) {
   std::string out;
   for (std::size_t i = 0; i < utf8.size();) {
     const auto c = static_cast<unsigned char>(utf8[i]);
-    if (c < 0x80) {
-      out += static_cast<char>(c);
-      ++i;
-    } else if ((c & 0xE0) == 0xC0 && i + 1 < utf8.size()) {
-      const unsigned cp = ((c & 0x1Fu) << 6) | (static_cast<unsigned char>(utf8[i + 1]) & 0x3Fu);
-      if (cp > 0xFF) fail("character U+" + std::to_string(cp) + " is not in ISO-8859-1: " + utf8);
-      out += static_cast<char>(cp);
-      i += 2;
-    } else {
-      fail("text has a character outside ISO-8859-1: " + utf8);
+    // Bytes of the sequence and the bits of its lead byte; 4-byte sequences
+    // hold characters beyond U+FFFF, none of them in Windows-1252.
+    const std::size_t n = c < 0x80 ? 1 : (c & 0xE0) == 0xC0 ? 2 : (c & 0xF0) == 0xE0 ? 3 : 0;
+    if (n == 0 && (c & 0xF8) == 0xF0)
+      fail("a character beyond U+FFFF is not in Windows-1252: " + utf8);
+    if (n == 0 || utf8.size() - i < n) fail("text is not UTF-8: " + utf8);
+    unsigned cp = n == 1 ? c : n == 2 ? c & 0x1Fu : c & 0x0Fu;
+    for (std::size_t k = 1; k < n; ++k) {
+      const auto next = static_cast<unsigned char>(utf8[i + k]);
+      if ((next & 0xC0) != 0x80) fail("text is not UTF-8: " + utf8);
+      cp = (cp << 6) | (next & 0x3Fu);
     }
+    // The shortest form only: an overlong sequence is no UTF-8.
+    if ((n == 2 && cp < 0x80) || (n == 3 && cp < 0x800)) fail("text is not UTF-8: " + utf8);
+    out += job_byte(cp, utf8);
+    i += n;
   }
   return out;
 }
 
-std::string text_of(const json& j, const char* key) { return latin1(j.at(key).get<std::string>()); }
+std::string text_of(const json& j, const char* key) {
+  return job_text(j.at(key).get<std::string>());
+}
 
 std::optional<std::string> optional_text(const json& j, const char* key) {
   if (!j.contains(key) || j.at(key).is_null()) return std::nullopt;
@@ -74,7 +105,7 @@ char one_char(const json& j, const char* key, char fallback) {
 // ---- axes ----
 
 job::element element_of(const json& e) {
-  if (e.is_string()) return {latin1(e.get<std::string>())};
+  if (e.is_string()) return {job_text(e.get<std::string>())};
   job::element out{text_of(e, "text")};
   out.type = value_or<std::uint8_t>(e, "type", 1);
   out.kept = value_or(e, "kept", true);
@@ -83,7 +114,7 @@ job::element element_of(const json& e) {
 }
 
 job::title_line title_of(const json& t) {
-  if (t.is_string()) return {latin1(t.get<std::string>())};
+  if (t.is_string()) return {job_text(t.get<std::string>())};
   return {text_of(t, "text"), one_char(t, "vert", 't'), one_char(t, "horiz", 'l'),
           value_or(t, "packed", true)};
 }
@@ -230,7 +261,7 @@ job::case_record case_of(const json& c, job::job& j) {
 job::job job_of(const json& d) {
   job::job j;
   for (const json& t : value_or(d, "title", json::array()))
-    j.title.push_back(latin1(t.get<std::string>()));
+    j.title.push_back(job_text(t.get<std::string>()));
   std::vector<axis_extra> extra;
   for (const json& a : value_or(d, "axes", json::array())) {
     extra.emplace_back();

@@ -1,7 +1,8 @@
 // SPSS system file writer: "survey.sav". ReadStat writes the header and the
-// dictionary; this module adds the multiple response sets record, which
-// ReadStat does not write, before the dictionary's end, and the data writer
-// appends the cases in the bytecode the header announces.
+// dictionary; this module adds the multiple response sets record and the
+// character encoding record, which ReadStat does not write, before the
+// dictionary's end, and the data writer appends the cases in the bytecode
+// the header announces.
 #include "write/outputsav.h"
 
 #include <readstat.h>
@@ -11,6 +12,7 @@
 #include <charconv>
 #include <cmath>
 #include <cstdint>
+#include <cstdlib>
 #include <cstring>
 #include <limits>
 #include <memory>
@@ -50,6 +52,7 @@ struct sav_state {
   std::string mrsets;        // the multiple response sets, "$name=D..." lines without member names
   std::vector<std::vector<std::size_t>> members;  // per line of mrsets: its variables' field numbers
   bool write_failed = false;
+  const char* f_item = nullptr;  // the f item's "w.d"; null: none
 };
 
 constexpr std::size_t max_name = 64;
@@ -59,6 +62,7 @@ constexpr std::size_t max_file_label = 64;
 // The widest print format and the most decimals a reader accepts.
 constexpr int max_format_width = 40;
 constexpr int max_format_decimals = 16;
+constexpr int min_display_width = 8;
 
 bool has_text(const char* text) { return text != nullptr && *text != '\0'; }
 bool is_letter(char c) { return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z'); }
@@ -118,7 +122,8 @@ std::int32_t int_at(const std::string& d, std::size_t at) {
 
 // The offset of the dictionary-termination record (999) in the held bytes,
 // after the 176-byte file header; collects the 8-byte short name of every
-// numeric variable record on the way. Record layouts (32-bit words):
+// numeric variable record on the way, and tells whether a character
+// encoding record (type 7, subtype 20) is among them. Record layouts (32-bit words):
 //   2: type, has_label, n_missing, print, write, name[8]; label length and
 //      label padded to 4; n_missing values of 8 bytes
 //   3: count, then per label 8 bytes value, 1 length byte, label, padded so
@@ -127,7 +132,7 @@ std::int32_t int_at(const std::string& d, std::size_t at) {
 //   6: count, then count lines of 80 bytes
 //   7: subtype, size, count, then size * count bytes
 std::size_t find_terminator(const char* file, const std::string& d,
-                            std::vector<std::string>& short_names) {
+                            std::vector<std::string>& short_names, bool& has_encoding) {
   std::size_t at = 176;
   auto need = [&](std::size_t n) {
     if (n > d.size() || at > d.size() - n)
@@ -168,6 +173,7 @@ std::size_t find_terminator(const char* file, const std::string& d,
       at += 8 + 80 * static_cast<std::size_t>(static_cast<std::uint32_t>(word(1)));
     } else if (type == 7) {
       need(16);
+      if (word(1) == 20) has_encoding = true;
       at += 16 + static_cast<std::size_t>(static_cast<std::uint32_t>(word(2))) *
                      static_cast<std::uint32_t>(word(3));
     } else {
@@ -196,12 +202,25 @@ std::string mrsets_record(const sav_state& s, const std::vector<std::string>& sh
   return record + text;
 }
 
-// Writes the held dictionary with the multiple response sets record before
-// its termination record, and everything ReadStat wrote after it.
+// The character encoding record (type 7, subtype 20): the name of the
+// texts' encoding, which readers take before the integer info record's
+// code page 65001.
+std::string encoding_record() {
+  constexpr std::string_view encoding = "UTF-8";
+  std::string record(16, '\0');
+  const std::int32_t head[4] = {7, 20, 1, static_cast<std::int32_t>(encoding.size())};
+  std::memcpy(record.data(), head, sizeof head);
+  return record.append(encoding);
+}
+
+// Writes the held dictionary with the multiple response sets record and a
+// character encoding record (unless ReadStat wrote one) before its
+// termination record, and everything ReadStat wrote after it.
 void release_dictionary(sav_state& s) {
   s.holding = false;
   std::vector<std::string> short_names;
-  const std::size_t end = find_terminator(s.name, s.held, short_names);
+  bool has_encoding = false;
+  const std::size_t end = find_terminator(s.name, s.held, short_names, has_encoding);
   if (short_names.size() != s.nvars)
     stop_run(1, format_text("ERROR: cannot write \"%s\": ReadStat wrote %zu of %zu variables\n",
                             s.name, short_names.size(), s.nvars));
@@ -213,6 +232,7 @@ void release_dictionary(sav_state& s) {
                             s.name));
   std::string bytes = s.held.substr(0, end);
   if (!s.mrsets.empty()) bytes += mrsets_record(s, short_names);
+  if (!has_encoding) bytes += encoding_record();
   bytes.append(s.held, end);
   s.held.clear();
   if (put_bytes(bytes.data(), bytes.size(), &s) < 0) check(s, READSTAT_ERROR_WRITE, "dictionary");
@@ -257,24 +277,51 @@ void add_value_labels(sav_state& s, readstat_variable_t* rv, const value_list* v
   readstat_variable_set_label_set(rv, set);
 }
 
-void add_variable(sav_state& s, const stat_node* n, const std::string& name) {
+bool is_weight(const run_state& run, const stat_var* v) {
+  for (const weight_slot& w : run.wght)
+    if (v->parent == &w) return true;
+  return false;
+}
+
+// The variable label: the SPSS form's; for a yes/no variable its element's
+// text after it (member_label); for a weight, which has none there, the
+// Triple-S XML form's ("weight0").
+std::string variable_label(const run_state& run, const spss_var* o) {
+  if (is_weight(run, o->var)) return sav_text(label_text(o, 0), max_var_label);
+  if (o->var->type != type_yesno)
+    return has_text(o->label) ? sav_text(o->label, max_var_label) : "";
+  const value_list* vals = o->vallist;
+  const char* element = nullptr;  // its last labelled value: the element's text
+  for (int i = vals != nullptr ? vals->count - 1 : -1; i >= 0 && element == nullptr; --i)
+    if (has_text(vals->labels[i])) element = vals->labels[i];
+  return member_label(o->label != nullptr ? o->label : "", element != nullptr ? element : "");
+}
+
+// The f item's value "w.d" from the option list's printf format (" %" value
+// "f"); null when the list has no f item.
+const char* f_item_of(const run_state& run) {
+  const std::string& format = run.options.numeric_format;
+  if (!run.options.has_numeric_format || format.size() < 3) return nullptr;
+  return format.c_str() + 2;  // up to the closing "f", which the parser stops at
+}
+
+void add_variable(const run_state& run, sav_state& s, const stat_node* n, const std::string& name) {
   const stat_var* v = n->var;
   const spss_var* o = v->spssvar;
   readstat_variable_t* rv =
       readstat_add_variable(s.writer.get(), name.c_str(), READSTAT_TYPE_DOUBLE, 0);
-  if (has_text(o->label)) readstat_variable_set_label(rv, sav_text(o->label, max_var_label).c_str());
-  if (v->type == type_numeric) {
-    readstat_variable_set_measure(rv, READSTAT_MEASURE_SCALE);
-    // The width and decimals the fixed-column writer uses for the field.
-    const size_detail* d = n->size;
-    const bool whole = d == nullptr || d->kind == size_whole;
-    readstat_variable_set_format(
-        rv, print_format(d != nullptr ? d->width : 1, whole ? 0 : d->decimals).c_str());
-  } else {
-    readstat_variable_set_measure(rv, READSTAT_MEASURE_NOMINAL);
-    readstat_variable_set_format(rv, code_format(o->vallist).c_str());
-    add_value_labels(s, rv, o->vallist, name);
-  }
+  if (const std::string label = variable_label(run, o); !label.empty())
+    readstat_variable_set_label(rv, label.c_str());
+  const bool numeric = v->type == type_numeric;
+  const std::string format =
+      numeric ? numeric_print_format(n->size, s.f_item) : code_format(o->vallist);
+  readstat_variable_set_measure(rv, numeric ? READSTAT_MEASURE_SCALE : READSTAT_MEASURE_NOMINAL);
+  readstat_variable_set_format(rv, format.c_str());
+  // Columns a data view gives the variable: SPSS's 8, or the whole print
+  // format's width.
+  const int format_width = std::atoi(format.c_str() + 1);  // "F w.d"
+  readstat_variable_set_display_width(rv, std::max(min_display_width, format_width));
+  if (!numeric) add_value_labels(s, rv, o->vallist, name);
 }
 
 // One multiple dichotomy set for a group of yes/no variables, counting their
@@ -314,14 +361,16 @@ void write_dictionary(run_state& run, sav_state& s) {
     check(s, readstat_writer_set_file_label(w, sav_text(run.title->lines[0], max_file_label).c_str()),
           "file label");
 
+  // The names of the SPSS syntax form, valid and unique ignoring case under
+  // its name rule already; sav_variable_name and unique_name only guard
+  // that promise.
   std::unordered_set<std::string> taken, set_names;
   for (const stat_node* g = run.statlist; g != nullptr; g = g->nextgroup) {
     const std::size_t first_field = s.nvars;
-    int k = 1;
-    for (const stat_node* n = g; n != nullptr; n = n->member, ++k) {
-      std::string name = document_name(n->var, g->member != nullptr ? 1 : 0);
-      if (g->member != nullptr) name += format_text("_%d", k);
-      add_variable(s, n, unique_name(taken, sav_name(name), max_name));
+    for (const stat_node* n = g; n != nullptr; n = n->member) {
+      const stat_name* syntax_name = n->var->spssvar->sname;
+      const std::string name = sav_variable_name(syntax_name != nullptr ? syntax_name->name : "");
+      add_variable(run, s, n, unique_name(taken, name, max_name));
       ++s.nvars;
     }
     if (g->member != nullptr) add_set(run, s, g, first_field, set_names);
@@ -336,8 +385,59 @@ std::string set_name(std::unordered_set<std::string>& taken, const stat_node* gr
   return unique_name(taken, name, max_name);
 }
 
+std::string member_label(std::string_view axis_label, std::string_view element_text) {
+  const std::string element = sav_text(element_text, max_value_label);
+  if (element.empty()) return sav_text(axis_label, max_var_label);
+  constexpr std::string_view between = " - ";
+  const std::string axis = sav_text(axis_label, max_var_label - between.size() - element.size());
+  if (axis.empty()) return element;
+  return axis + std::string(between) + element;
+}
+
+std::string numeric_print_format(const size_detail* d, const char* f_item) {
+  // The fixed-column width and decimals of the field.
+  const bool whole = d == nullptr || d->kind == size_whole;
+  if (whole || f_item == nullptr || d->decimals <= 0)
+    return print_format(d != nullptr ? d->width : 1, whole ? 0 : d->decimals);
+  // "w.d", either part possibly empty; digits beyond what a format holds
+  // only need to stay large.
+  auto number = [&](const char*& p, int none) {
+    if (*p < '0' || *p > '9') return none;
+    int n = 0;
+    for (; *p >= '0' && *p <= '9'; ++p) n = std::min(n * 10 + (*p - '0'), 1000);
+    return n;
+  };
+  const char* p = f_item;
+  const int width = number(p, 0);
+  int decimals = 6;
+  if (*p == '.') {
+    ++p;
+    decimals = number(p, 0);
+  }
+  decimals = std::min(decimals, max_format_decimals);
+  int needed = decimals > 0 ? decimals + 2 : 1;  // "0" or "0." and the decimals
+  if (d->min <= d->max)
+    for (const float v : {d->min, d->max})
+      needed = std::max(needed, printed_length(v, size_real, decimals));
+  return print_format(std::max(width, needed), decimals);
+}
+
 std::string sav_text(std::string_view text, std::size_t max_bytes) {
   return utf8_text(text, max_bytes);
+}
+
+std::string sav_variable_name(std::string_view name) {
+  name = name.substr(0, name.find('\0'));
+  std::string out;
+  for (const char c : name)
+    out += is_letter(c) || is_digit(c) || c == '_' || c == '.' || c == '@' || c == '#' || c == '$'
+               ? c
+               : '_';
+  if (out.empty() || !(is_letter(out[0]) || out[0] == '@')) out = std::string("@").append(out);
+  if (out.size() > max_name) out.resize(max_name);
+  while (out.size() > 1 && out.back() == '.') out.pop_back();
+  if (is_reserved(out)) out = std::string("@").append(out);
+  return out;
 }
 
 std::string sav_name(std::string_view name) {
@@ -357,6 +457,7 @@ std::string sav_name(std::string_view name) {
 void outputsav(run_state& run, const char* meta_file, const char*) {
   sav_state s;
   s.name = meta_file;
+  s.f_item = f_item_of(run);
   s.file.reset(efopen(run, meta_file, "wt"));
   std::setvbuf(s.file.get(), nullptr, _IOFBF, out_buffer_size);
   s.writer.reset(readstat_writer_init());

@@ -109,20 +109,6 @@ std::FILE* xml_stream(run_state& run) { return run.xml.fp_commands.get(); }
 
 bool has_text(const char* text) { return text != nullptr && *text != '\0'; }
 
-// Label of a variable: its label, else its output name without a leading "@",
-// else "v<k>".
-std::string label_text(const spss_var* o, int k) {
-  std::string label;
-  if (has_text(o->label))
-    label = o->label;
-  else if (o->sname != nullptr && has_text(o->sname->name))
-    label = o->sname->name[0] == '@' ? o->sname->name + 1 : o->sname->name;
-  else
-    label.append("v").append(std::to_string(k));
-  if (label.size() > label_limit) label.resize(label_limit);
-  return label;
-}
-
 // The element text of a yes/no variable: its last labelled value.
 std::string last_value_label(const spss_var* o) {
   const value_list* vals = o->vallist;
@@ -160,6 +146,18 @@ void write_single_values(std::FILE* f, const value_list* vals) {
 }
 
 }  // namespace
+
+std::string label_text(const spss_var* o, int k) {
+  std::string label;
+  if (has_text(o->label))
+    label = o->label;
+  else if (o->sname != nullptr && has_text(o->sname->name))
+    label = o->sname->name[0] == '@' ? o->sname->name + 1 : o->sname->name;
+  else
+    label.append("v").append(std::to_string(k));
+  if (label.size() > label_limit) label.resize(label_limit);
+  return label;
+}
 
 std::string document_name(const stat_var* v, int k) {
   if (v->axis != nullptr && v->axis->head != nullptr && v->axis->head->name != nullptr)

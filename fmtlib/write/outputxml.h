@@ -9,6 +9,7 @@
 
 namespace tx {
 struct run_state;
+struct spss_var;
 struct stat_node;
 struct stat_var;
 
@@ -21,6 +22,10 @@ void xml_header(run_state& run);
 void xml_labels(run_state& run);
 void output_xml_labels(run_state& run, const stat_node* node, int k, int start, int finish);
 void xml_trailer(run_state& run);
+
+// Label of a variable in the document: its label, else its output name
+// without a leading "@" (a weight's "weight0"), else "v<k>".
+std::string label_text(const spss_var* o, int k);
 
 // The name the document gives a variable, before it is made unique: its
 // axis's name, else its label text (k as for output_xml_labels), through

@@ -72,8 +72,13 @@ def run_pspp(job_dir, work, include, problems):
         f.write("DISPLAY DICTIONARY.\n")
         f.write('SAVE OUTFILE="%s".\n' % sav)
     out = os.path.join(work, "out.csv")
+    # PSPP reads the job's 8-bit texts in commands.xsp right in a UTF-8
+    # locale, but in the C locale "é" arrives as a replacement character:
+    # the run has a UTF-8 locale whatever the caller's (LC_ALL=C included).
+    env = dict(os.environ, LC_ALL="C.UTF-8")
     p = subprocess.run(["pspp", "-O", "format=csv", "-o", out, syntax], cwd=job_dir,
-                       capture_output=True, text=True, encoding="utf-8", errors="replace")
+                       capture_output=True, text=True, encoding="utf-8", errors="replace",
+                       env=env)
     report = open(out, encoding="utf-8", errors="replace").read() if os.path.exists(out) else ""
     if p.returncode != 0 or p.stderr.strip():
         problems.append("%s: status %d: %s" % (include, p.returncode, p.stderr.strip()))

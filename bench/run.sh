@@ -19,8 +19,8 @@
 # column per output field (each as wide as the field in the first CSV record)
 # with fwrite(nThread = 1); it prints both rates and their ratio. Last, one
 # form converts a job of BENCH_BIG cases once, for memory and linearity. It
-# checks the targets, and the other benchmark scripts of bench/ (codec.sh)
-# run afterwards.
+# checks the targets (the codebook's page size among them), and the other
+# benchmark scripts of bench/ (codec.sh) run afterwards.
 #
 # Environment: BENCH_RUNS (5), BENCH_SIZES ("100000 10000"), BENCH_BIG
 # (1000000; 0 leaves the run out), BENCH_DIR (BUILD_DIR/bench-work; the jobs
@@ -41,6 +41,8 @@ timer=/usr/bin/time
 max_ratio=3
 max_rss_kib=$((16 * 1024))
 max_growth=1.1
+# The codebook of a job of 400 axes of 12 elements stays under about 2 MB.
+max_page_bytes=2000000
 
 # job name and txjob's parameters besides the number of cases: 300
 # single-coded and 100 multi-coded axes of 12 elements (every fifth with a
@@ -61,10 +63,12 @@ forms=(
   "spss tx2spss commands.xsp data.xsp"
   "csv tx2csv survey.txt survey.csv"
   "sav tx2sav survey.sav"
+  "html tx2html codebook.html"
 )
 # Forms whose target is another form's time instead of the floor: the
-# system file must not be slower than the SPSS syntax form.
-declare -A no_slower_than=([sav]=spss)
+# system file must not be slower than the SPSS syntax form, the codebook
+# (one pass that counts the cases) not slower than Triple-S XML.
+declare -A no_slower_than=([sav]=spss [html]=xml)
 
 for tool in "$build/txjob" "$build/tx2fmt"; do
   [ -x "$tool" ] || { echo "bench: $tool is missing; run make bench" >&2; exit 1; }
@@ -142,7 +146,7 @@ count_fields() {
 }
 
 failures=0
-declare -A seconds_of rss_of ratio_of fields_of
+declare -A seconds_of rss_of ratio_of fields_of page_of
 missed=()
 
 report_header() {
@@ -187,6 +191,7 @@ bench_size() {
   local fields
   fields=$(count_fields "$out")
   fields_of[$job,$cases]=$fields
+  page_of[$job,$cases]=${out_bytes[html]:-0}
   [ -s "$out/csv/survey.csv" ] && head -n 1 "$out/csv/survey.csv" >"$out/first-record"
 
   report_header
@@ -220,7 +225,8 @@ bench_size() {
   done
   echo "($fields output fields per conversion; input is intermed.x and the weight values," \
     "$(calc '%.1f' "$input_bytes / 1048576") MB)"
-  [ "${BENCH_KEEP:-0}" = 1 ] || rm -f "$out"/*/survey.* "$out"/*/*.xsp "$out/floor.out"
+  [ "${BENCH_KEEP:-0}" = 1 ] ||
+    rm -f "$out"/*/survey.* "$out"/*/*.xsp "$out"/*/codebook.html "$out/floor.out"
 }
 
 # data.table's fwrite on a table of the shape of job $1 at $2 cases, beside
@@ -263,7 +269,7 @@ big_run() {
   make_job "$big_job" "$cases" "$dir"
   mkdir -p "$out"
   convert_once "$dir" "$program" "$out"
-  rm -f "$out"/survey.* "$out"/*.xsp
+  rm -f "$out"/survey.* "$out"/*.xsp "$out"/codebook.html
   if [ "$run_status" -ne 0 ]; then
     echo "bench: $big_form failed at $cases cases (status $run_status)" >&2
     failures=$((failures + 1))
@@ -300,6 +306,10 @@ check_targets() {
         missed+=("$form $job: ratio ${ratio_of[$key]} to the floor > $max_ratio")
     done
   done
+  for key in "${!page_of[@]}"; do
+    [ "${page_of[$key]}" -le "$max_page_bytes" ] ||
+      missed+=("html ${key//,/ } cases: codebook.html of ${page_of[$key]} bytes > $max_page_bytes")
+  done
   # Peak memory: under the limit everywhere, and the same within 10% at
   # every size of the same form and job.
   local low high
@@ -318,7 +328,7 @@ check_targets() {
     above "$high" "$(calc '%.0f' "1.1 * $low")" && missed+=("${key//,/ } cases: RSS not flat ($low to $high KiB)")
   done
   if [ "${#missed[@]}" -eq 0 ]; then
-    echo "  all met: ratio to the floor <= $max_ratio, fields/s >= fwrite's, RSS <= $((max_rss_kib / 1024)) MiB and flat, time per case x$max_growth at most"
+    echo "  all met: ratio to the floor <= $max_ratio, fields/s >= fwrite's, RSS <= $((max_rss_kib / 1024)) MiB and flat, time per case x$max_growth at most, codebook <= $max_page_bytes bytes"
   else
     printf '  MISSED: %s\n' "${missed[@]}" | sort -u
   fi

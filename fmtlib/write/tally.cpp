@@ -1,12 +1,21 @@
 #include "write/tally.h"
 
 #include <algorithm>
+#include <array>
 #include <bit>
 #include <cmath>
+#include <condition_variable>
 #include <cstddef>
+#include <exception>
+#include <functional>
 #include <limits>
+#include <mutex>
+#include <optional>
+#include <thread>
 #include <unordered_map>
+#include <utility>
 
+#include "base/misc.h"
 #include "base/run_state.h"
 #include "model/statvars.h"
 #include "model/xtostats.h"
@@ -26,7 +35,9 @@ constexpr double no_number = std::numeric_limits<double>::quiet_NaN();
 
 // What the pass counts, laid out flat: the rows of all variables numbered
 // through, and for each axis where its bits stand and which row each bit
-// counts in.
+// counts in. The variables fall into two parts of about equal work, which
+// two threads count; a row or summary belongs to one part, so it is added
+// to in case order by one thread, as one thread alone would.
 struct counting_plan {
   struct axis_step {
     std::int32_t word;  // its first mask word in a case
@@ -35,14 +46,27 @@ struct counting_plan {
     std::uint32_t elements;  // a multiple's words in element_words
     std::uint32_t row;       // a multiple's any row; its none row follows
   };
-  std::vector<axis_step> singles, multiples;
+  struct part {
+    std::vector<axis_step> singles, multiples;
+    std::vector<std::pair<std::size_t, variable_tally*>> numbers;  // field, variable
+    std::vector<double>* weight_total = nullptr;  // part 0 sums the weights of all cases
+  };
+  std::array<part, 2> parts;
   std::vector<std::uint32_t> row_of_bit;
   std::vector<std::uint16_t> element_words;  // the bits of a multiple's elements
-  std::vector<std::pair<std::size_t, variable_tally*>> numbers;  // field, variable
-  std::vector<std::int64_t> counts;                              // per row
-  std::vector<double> weighted;                                  // per row x weights
+  std::vector<std::int64_t> counts;          // per row
+  std::vector<double> weighted;              // per row x weights
   int weights = 0;
 };
+
+// The work of counting a variable for a case, in about the time of adding
+// the case to one row: a multi-coded axis adds it to about a third of its
+// elements' rows.
+std::size_t work_of(const stat_node* g) {
+  if (g->var->type == type_numeric) return 4;
+  if (g->var->type == type_yesno) return 2 + static_cast<std::size_t>(g->count) / 3;
+  return 1;
+}
 
 // Codes in code order, each with the last label the value list gives it (as
 // the system file's value labels keep it), then the no-answer row.
@@ -64,7 +88,8 @@ void single_rows(variable_tally& t) {
 // Every bit of a data element counts in its code's row, the position after
 // the last bit (no data bit set) in the no-answer row; so does a data
 // element without a code, which writes no field.
-void plan_single(counting_plan& p, const variable_tally& t, std::uint32_t first_row, int word) {
+void plan_single(counting_plan& p, counting_plan::part& part, const variable_tally& t,
+                 std::uint32_t first_row, int word) {
   const axis_info* a = t.group->var->axis;
   const stat_var* v = a->single_var;
   const auto no_answer = first_row + static_cast<std::uint32_t>(t.rows.size() - 1);
@@ -81,7 +106,7 @@ void plan_single(counting_plan& p, const variable_tally& t, std::uint32_t first_
     }
     ++rank;
   }
-  p.singles.push_back({word, a->nwords, bits, 0, 0});
+  part.singles.push_back({word, a->nwords, bits, 0, 0});
 }
 
 // One row per yes/no variable of the group (the element at bit `index`),
@@ -97,7 +122,8 @@ void multiple_rows(variable_tally& t) {
   t.rows.push_back(tally_row{row_kind::none, 0, nullptr, nullptr});
 }
 
-void plan_multiple(counting_plan& p, const variable_tally& t, std::uint32_t first_row, int word) {
+void plan_multiple(counting_plan& p, counting_plan::part& part, const variable_tally& t,
+                   std::uint32_t first_row, int word) {
   const axis_info* a = t.group->var->axis;
   const auto bits = static_cast<std::uint32_t>(p.row_of_bit.size());
   const auto words = static_cast<std::uint32_t>(p.element_words.size());
@@ -110,7 +136,7 @@ void plan_multiple(counting_plan& p, const variable_tally& t, std::uint32_t firs
     p.element_words[words + bit / 16] |= static_cast<std::uint16_t>(1U << (bit % 16));
   }
   const auto any = first_row + static_cast<std::uint32_t>(t.rows.size() - 2);
-  p.multiples.push_back({word, a->nwords, bits, words, any});
+  part.multiples.push_back({word, a->nwords, bits, words, any});
 }
 
 // The histogram's range and bins, from the measured range of the field.
@@ -159,10 +185,17 @@ counting_plan make_counting_plan(const run_state& run, codebook_tally& t) {
   p.weights = t.weights;
   std::unordered_map<const axis_info*, int> words;
   for (const counted_axis& x : run.intermed.axes) words[x.axis] = x.word;
+  p.parts[0].weight_total = &t.weight_total;
+  std::size_t work = 0, done = 0;
+  for (const stat_node* g = run.statlist; g != nullptr; g = g->nextgroup) work += work_of(g);
+  std::vector<std::size_t> part_of;  // per variable
   std::uint32_t rows = 0;
   for (const stat_node* g = run.statlist; g != nullptr; g = g->nextgroup) {
     variable_tally& v = t.vars.emplace_back();
     v.group = g;
+    part_of.push_back(2 * done < work ? 0 : 1);
+    counting_plan::part& part = p.parts[part_of.back()];
+    done += work_of(g);
     if (g->var->type == type_numeric) {
       v.kind = tally_kind::numeric;
       v.field = g->size->ordinal;
@@ -176,29 +209,30 @@ counting_plan make_counting_plan(const run_state& run, codebook_tally& t) {
     if (g->var->type == type_yesno) {
       v.kind = tally_kind::multiple;
       multiple_rows(v);
-      plan_multiple(p, v, rows, word);
+      plan_multiple(p, part, v, rows, word);
     } else {
       v.kind = tally_kind::single;
       single_rows(v);
-      plan_single(p, v, rows, word);
+      plan_single(p, part, v, rows, word);
     }
     rows += static_cast<std::uint32_t>(v.rows.size());
   }
   // Pointers into t.vars only now that it has stopped growing.
-  for (variable_tally& v : t.vars)
-    if (v.kind == tally_kind::numeric)
-      p.numbers.emplace_back(static_cast<std::size_t>(v.field), &v);
+  for (std::size_t i = 0; i < t.vars.size(); ++i)
+    if (t.vars[i].kind == tally_kind::numeric)
+      p.parts[part_of[i]].numbers.emplace_back(static_cast<std::size_t>(t.vars[i].field),
+                                               &t.vars[i]);
   p.counts.assign(rows, 0);
   p.weighted.assign(static_cast<std::size_t>(rows) * static_cast<std::size_t>(t.weights), 0);
   return p;
 }
 
-// Adds the cases of a batch to the plan's rows and the numeric summaries.
-// Weights is the number of weights when the compiler may know it (0 to 2),
-// else -1: the adding loops are most of the work.
+// Adds the cases of a batch to the rows and numeric summaries of one part
+// of the plan. Weights is the number of weights when the compiler may know
+// it (0 to 2), else -1: the adding loops are most of the work.
 template <int Weights>
-void count_batch(counting_plan& p, const run_state& run, const case_batch& b,
-                 std::vector<double>& weight_total) {
+void count_batch(counting_plan& p, const counting_plan::part& part, const run_state& run,
+                 const case_batch& b) {
   const int nw = Weights >= 0 ? Weights : p.weights;
   const std::uint16_t* data = run.elmask;
   const std::vector<size_detail>& sizes = run.sizedetails;
@@ -220,12 +254,12 @@ void count_batch(counting_plan& p, const run_state& run, const case_batch& b,
       const double x =
           stored_number(raw_weights[i], sizes[b.nvalues + static_cast<std::size_t>(i)]);
       w[i] = x > 0 ? x : 0;  // NaN included
-      weight_total[static_cast<std::size_t>(i)] += w[i];
+      if (part.weight_total != nullptr) (*part.weight_total)[static_cast<std::size_t>(i)] += w[i];
     }
-    for (const counting_plan::axis_step& s : p.singles)
+    for (const counting_plan::axis_step& s : part.singles)
       add(row_of_bit[s.bits + static_cast<std::uint32_t>(
                                   first_data_bit(c + s.word, data + s.word, s.nwords))]);
-    for (const counting_plan::axis_step& s : p.multiples) {
+    for (const counting_plan::axis_step& s : part.multiples) {
       if (!any_data_bit(c + s.word, data + s.word, s.nwords)) {
         add(s.row + 1);
         continue;
@@ -238,13 +272,80 @@ void count_batch(counting_plan& p, const run_state& run, const case_batch& b,
           add(row_of_bit[s.bits + 16 * static_cast<std::uint32_t>(i) +
                          static_cast<std::uint32_t>(std::countr_zero(bits))]);
     }
-    for (const auto& [f, v] : p.numbers) {
+    for (const auto& [f, v] : part.numbers) {
       const float raw = f < b.nvalues ? values[f] : raw_weights[f - b.nvalues];
       const bool missing = f < b.nvalues && raw == missing_value;
       count_number(v->numbers, missing ? no_number : stored_number(raw, sizes[f]), w, nw);
     }
   }
 }
+
+void count_part(counting_plan& p, int part, const run_state& run, const case_batch& b) {
+  const counting_plan::part& which = p.parts[static_cast<std::size_t>(part)];
+  switch (p.weights) {
+    case 0:
+      count_batch<0>(p, which, run, b);
+      break;
+    case 1:
+      count_batch<1>(p, which, run, b);
+      break;
+    case 2:
+      count_batch<2>(p, which, run, b);
+      break;
+    default:
+      count_batch<-1>(p, which, run, b);
+  }
+}
+
+// The thread that counts part 1 of every batch while the calling thread
+// counts part 0.
+struct second_counter {
+  std::function<void(const case_batch&)> count;
+  std::mutex lock;
+  std::condition_variable changed;
+  const case_batch* job = nullptr;  // the batch being counted
+  bool closing = false;
+  std::exception_ptr failure;
+  std::thread thread;
+
+  explicit second_counter(std::function<void(const case_batch&)> body) : count(std::move(body)) {
+    thread = start_thread([this] { serve(); });
+  }
+  ~second_counter() { end_thread(lock, changed, closing, thread); }
+  second_counter(const second_counter&) = delete;
+  second_counter& operator=(const second_counter&) = delete;
+
+  void start(const case_batch& b) {
+    {
+      const std::lock_guard<std::mutex> guard(lock);
+      job = &b;
+    }
+    changed.notify_all();
+  }
+  // Waits until the batch is counted; a failure of the thread stops the run.
+  void wait() {
+    std::unique_lock<std::mutex> guard(lock);
+    changed.wait(guard, [this] { return job == nullptr; });
+    if (failure) std::rethrow_exception(std::exchange(failure, nullptr));
+  }
+  void serve() {
+    std::unique_lock<std::mutex> guard(lock);
+    for (;;) {
+      changed.wait(guard, [this] { return closing || job != nullptr; });
+      if (closing) return;
+      const case_batch& batch = *job;
+      guard.unlock();
+      try {
+        count(batch);
+      } catch (...) {
+        failure = std::current_exception();
+      }
+      guard.lock();
+      job = nullptr;
+      changed.notify_all();
+    }
+  }
+};
 
 }  // namespace
 
@@ -260,21 +361,28 @@ codebook_tally tally_cases(run_state& run) {
   t.weight_total.assign(static_cast<std::size_t>(t.weights), 0);
   counting_plan p = make_counting_plan(run, t);
 
+  const counting_plan::part& second_part = p.parts[1];
+  std::optional<second_counter> second;
+  if (!second_part.singles.empty() || !second_part.multiples.empty() ||
+      !second_part.numbers.empty())
+    second.emplace([&](const case_batch& b) { count_part(p, 1, run, b); });
   read_cases(run, [&](const case_batch& b) {
     t.cases += b.cases;
-    switch (t.weights) {
-      case 0:
-        count_batch<0>(p, run, b, t.weight_total);
-        break;
-      case 1:
-        count_batch<1>(p, run, b, t.weight_total);
-        break;
-      case 2:
-        count_batch<2>(p, run, b, t.weight_total);
-        break;
-      default:
-        count_batch<-1>(p, run, b, t.weight_total);
+    if (!second) {
+      count_part(p, 0, run, b);
+      return;
     }
+    // The batch must outlive the second thread's work on it, however the
+    // first part ends.
+    second->start(b);
+    std::exception_ptr failed;
+    try {
+      count_part(p, 0, run, b);
+    } catch (...) {
+      failed = std::current_exception();
+    }
+    second->wait();
+    if (failed) std::rethrow_exception(failed);
   });
 
   std::size_t row = 0;

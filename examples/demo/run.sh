@@ -49,7 +49,8 @@ done
 html=$root/demo/out/html
 profile=$(mktemp -d)
 chromium --headless --no-sandbox --disable-gpu --disable-background-networking \
-  --disable-component-update --disable-sync --no-first-run --user-data-dir="$profile" \
+  --disable-component-update --disable-sync --no-first-run --disable-dev-shm-usage \
+  --user-data-dir="$profile" \
   --hide-scrollbars --window-size=1280,900 --screenshot="$html/codebook.png" \
   "file://$html/codebook.html" >/dev/null 2>&1 || true
 rm -rf "$profile"

@@ -20,9 +20,11 @@ import sys
 import tempfile
 from html.parser import HTMLParser
 
+# --disable-dev-shm-usage: a container's small /dev/shm would end the
+# renderer; logging to stderr shows every console message.
 FLAGS = ["--headless", "--no-sandbox", "--disable-gpu", "--disable-background-networking",
          "--disable-component-update", "--disable-sync", "--no-first-run",
-         "--enable-logging=stderr", "--v=0"]
+         "--disable-dev-shm-usage", "--enable-logging=stderr", "--v=0"]
 
 
 class Page(HTMLParser):
@@ -85,7 +87,8 @@ def check(codebook):
         url = "file://" + os.path.abspath(codebook)
         try:
             p = subprocess.run([browser] + FLAGS + ["--user-data-dir=" + profile, "--dump-dom", url],
-                               capture_output=True, text=True, timeout=120)
+                               capture_output=True, encoding="utf-8", errors="replace",
+                               timeout=120)
         except subprocess.TimeoutExpired:
             return ["chromium did not end within 120 s"]
     if p.returncode != 0:

@@ -59,8 +59,10 @@ def run_pspp(work, sav, commands):
     out = os.path.join(work, "out.csv")
     if os.path.exists(out):
         os.remove(out)
+    # PSPP's table titles and notes in English, whatever the caller's locale.
+    env = dict(os.environ, LC_ALL="C.UTF-8", LANGUAGE="")
     p = subprocess.run(["pspp", "-O", "format=csv", "-o", out, syntax], capture_output=True,
-                       text=True)
+                       encoding="utf-8", errors="replace", env=env)
     report = open(out, encoding="utf-8").read() if os.path.exists(out) else ""
     problems = []
     if p.returncode != 0 or p.stderr.strip():

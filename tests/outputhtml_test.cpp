@@ -62,6 +62,7 @@ TEST(Outputhtml, NumbersAgreeWithPspp) {
       {cases + "sav-mended/job.json", ""},
       {cases + "sav-mended/job.json", "c"},          // element positions: yes codes differ
       {cases + "sav-mended/job.json", "k;S;f=8.2"},  // codes from the texts
+      {cases + "html-codes/job.json", "k"},          // two elements with one code
       {cases + "jobs/survey.json", ""},              // a lone yes/no variable
       {cases + "jobs/grid.json", ""},
       {cases + "jobs/no-cases.json", ""},

@@ -32,6 +32,7 @@ asan:
 	  ctest --test-dir $(ASAN) --output-on-failure
 
 demo: all
+	$(DEPS) demo
 	bash examples/demo/run.sh $(BUILD)
 
 bench:

@@ -1,4 +1,4 @@
-// A whole job cut from the input, converted in process into all five forms.
+// A whole job cut from the input, converted in process into all six forms.
 #include <unistd.h>
 
 #include <cstdlib>
@@ -9,7 +9,7 @@
 namespace tx::fuzz {
 
 namespace {
-constexpr const char* forms[] = {"tx2xml", "tx2ts", "tx2spss", "tx2csv", "tx2sav"};
+constexpr const char* forms[] = {"tx2xml", "tx2ts", "tx2spss", "tx2csv", "tx2sav", "tx2html"};
 
 std::string convert_once(const workspace& ws, const char* argv0, const job_settings& s) {
   std::vector<std::string> words{argv0};
@@ -39,7 +39,7 @@ std::string convert_once(const workspace& ws, const char* argv0, const job_setti
       problem = std::string(argv0) + ": reported files and then stopped";
   }
   for (const char* name : {"survey.xml", "survey.sss", "survey.asc", "commands.xsp", "data.xsp",
-                           "survey.txt", "survey.csv", "survey.sav", "debugfile"})
+                           "survey.txt", "survey.csv", "survey.sav", "codebook.html", "debugfile"})
     ws.remove(name);
   return problem;
 }
@@ -56,7 +56,7 @@ std::string fuzz_job(input data) {
   setenv("TXPERM", ws.dir().c_str(), 1);
   const int free_fd = lowest_free_fd();
   // TX_FUZZ_FORMS (program names separated by ",") narrows a fuzzing session
-  // to some forms; the replay in the tests always takes all five.
+  // to some forms; the replay in the tests always takes all six.
   const char* only = std::getenv("TX_FUZZ_FORMS");
   for (const char* argv0 : forms) {
     if (only != nullptr && std::strstr(only, argv0) == nullptr) continue;

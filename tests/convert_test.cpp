@@ -23,6 +23,8 @@ TEST(Convert, ProgramNameSelectsDriver) {
       {"tx2classic", "tx2classic", "survey.sss"},
       {"tx2fmt.csv", "tx2fmt.csv", "survey.txt"},
       {"TX2SAV", "Tx2sav", "survey.sav"},
+      {"tx2html", "tx2html", "codebook.html"},
+      {"x-html", "html", "survey.xml"},  // a name no longer than its suffix
       {"spss", "spss", "survey.xml"},  // a name no longer than its suffix
       {"x-spss", "spss", "survey.xml"},
       {"A_B", "b", "survey.xml"},
@@ -45,7 +47,8 @@ TEST(Convert, TwoConversionsInOneProcessGiveTheSameBytes) {
                {"tx2ts", {"survey.sss", "survey.asc"}},
                {"tx2spss", {"commands.xsp", "data.xsp"}},
                {"tx2csv", {"survey.txt", "survey.csv"}},
-               {"tx2sav", {"survey.sav", "survey.sav"}}};
+               {"tx2sav", {"survey.sav", "survey.sav"}},
+               {"tx2html", {"codebook.html", "codebook.html"}}};
   // A grid (named by a per-run counter), name clashes (the unique-name
   // counter), yes/no groups, incs and weights.
   for (const char* job : {"grid.json", "names.json", "spss.json"}) {

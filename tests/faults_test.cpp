@@ -27,7 +27,8 @@ constexpr form forms[] = {{"tx2xml", "survey.xml", "survey.asc"},
                           {"tx2ts", "survey.sss", "survey.asc"},
                           {"tx2spss", "commands.xsp", "data.xsp"},
                           {"tx2csv", "survey.txt", "survey.csv"},
-                          {"tx2sav", "survey.sav", "survey.sav"}};
+                          {"tx2sav", "survey.sav", "survey.sav"},
+                          {"tx2html", "codebook.html", "codebook.html"}};
 
 using job_bytes = std::map<std::string, std::string>;
 

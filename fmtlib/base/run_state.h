@@ -44,7 +44,7 @@ struct driver_row {
   int routines;  // row of outputroutines for the data file
 };
 
-inline constexpr std::size_t n_drivers = 7;
+inline constexpr std::size_t n_drivers = 8;
 inline constexpr std::size_t default_driver = 4;  // "xml"
 // The table of output forms, in search order, with its terminating row;
 // defined with the run driver.

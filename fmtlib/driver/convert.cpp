@@ -22,6 +22,7 @@
 #include "write/data.h"
 #include "write/funcs.h"
 #include "write/outputcsv.h"
+#include "write/outputhtml.h"
 #include "write/outputsav.h"
 #include "write/outputts.h"
 #include "write/outputxml.h"
@@ -45,6 +46,10 @@ std::array<driver_row, n_drivers + 1> default_drivers() {
       // fills with the cases too; the missing text only counts in widths.
       {form_spss, "sav", "sav", "SPSS system file", 3, " ", "survey.sav", nullptr, outputsav,
        row_sav},
+      // The codebook: the system file's variables and names in one page,
+      // whose writer counts the cases itself; no row writes its data.
+      {form_spss, "html", "html", "HTML codebook", 4, " ", "codebook.html", nullptr, outputhtml,
+       row_measure},
       {0, nullptr, nullptr, nullptr, 0, "", nullptr, nullptr, nullptr, 0},
   }};
 }

@@ -1,11 +1,10 @@
 // The run driver: one conversion from the program's name to the two files it
 // reports, calling the readers, the variable model and the writers in turn.
 #pragma once
+#include "base/release.h"
 #include "base/run_state.h"
 
 namespace tx {
-
-inline constexpr const char* program_version = "1.1";
 
 // One complete conversion; stops with run_stopped on any failure.
 void convert(run_state& run, int argc, char** argv, bool quiet);

@@ -36,6 +36,7 @@ constexpr const char* usage_lines[] = {
     "*spss       spss    - SPSS format",
     "*csv       csv     - tab separated csv file",
     "*sav       sav     - SPSS system file",
+    "*html       html    - HTML codebook",
     "",
     "-p   - number following indicates precision. Default is worked",
     "\t      out by scanning the data",

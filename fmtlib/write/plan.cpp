@@ -1,7 +1,6 @@
 #include "write/plan.h"
 
 #include <algorithm>
-#include <bit>
 #include <cstring>
 #include <initializer_list>
 #include <map>
@@ -187,35 +186,16 @@ void plan_maker::multi(const axis_info* a, int word) {
   plan.fields += step.fields;
 }
 
-// Position of the first data bit set in the words of an axis of more than
-// one word (16 * word + bit), or 16 * nwords when none is.
-int first_data_bit(const std::uint16_t* words, const std::uint16_t* data, int nwords) {
-  for (int w = 0; w < nwords; ++w) {
-    const unsigned set = unsigned{words[w]} & data[w];
-    if (set != 0) return 16 * w + std::countr_zero(set);
-  }
-  return 16 * nwords;
-}
-
 // The text of a single-coded axis for the case with mask words c.
 inline ready_text single_text(const data_plan& plan, const axis_step& a, const std::uint16_t* c,
                               const std::uint16_t* elmask) {
-  const unsigned set = unsigned{c[a.word]} & elmask[a.word];
-  // With one word, bit 16 stands for "none set".
-  const int i = a.nwords == 1 ? std::countr_zero(set | 0x10000U)
-                              : first_data_bit(c + a.word, elmask + a.word, a.nwords);
+  const int i = first_data_bit(c + a.word, elmask + a.word, a.nwords);
   return plan.codes[a.first + static_cast<std::uint32_t>(i)];
-}
-
-bool any_data_bit(const axis_step& a, const std::uint16_t* c, const std::uint16_t* elmask) {
-  unsigned any = 0;
-  for (int w = a.word; w < a.word + a.nwords; ++w) any |= unsigned{c[w]} & elmask[w];
-  return any != 0;
 }
 
 // Index of a yes/no field's text: 0 no, 1 yes, 2 missing.
 unsigned yes_no_state(const yes_no_field& y, const std::uint16_t* c, bool any) {
-  return any ? (unsigned{c[y.bit / 16]} >> (y.bit % 16)) & 1U : 2U;
+  return any ? (has_bit(c, y.bit) ? 1U : 0U) : 2U;
 }
 
 // Where the ready texts of one case go, and the record state of the row:
@@ -276,7 +256,7 @@ void copy_texts(const data_plan& plan, const std::uint16_t* c, text_cursor& to) 
       continue;
     }
     fields += static_cast<int>(a.fields);
-    const bool any = any_data_bit(a, c, elmask);
+    const bool any = any_data_bit(c + a.word, elmask + a.word, a.nwords);
     if (!any && fit_joined(a.missing.size)) {
       put(a.missing);
       continue;

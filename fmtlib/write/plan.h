@@ -5,6 +5,7 @@
 // values of the byte.
 #pragma once
 #include <array>
+#include <bit>
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
@@ -89,6 +90,33 @@ inline char* copy_text(char* out, const char* texts, ready_text t) {
     if (t.size > copy_room) std::memcpy(out, from, t.size);
   }
   return out + t.size;
+}
+
+// The bits of an axis in a case's mask words, read the same way by the data
+// passes and the codebook's counts. `words` and `data` point at the axis's
+// first word in the case's mask words and in the data mask (elmask); only
+// data bits count.
+
+// Position of the first data bit set (16 * word + bit): the element of a
+// single-coded axis; 16 * nwords when none is.
+inline int first_data_bit(const std::uint16_t* words, const std::uint16_t* data, int nwords) {
+  // With one word, bit 16 stands for "none set".
+  if (nwords == 1) return std::countr_zero((unsigned{words[0]} & data[0]) | 0x10000U);
+  for (int w = 0; w < nwords; ++w) {
+    const unsigned set = unsigned{words[w]} & data[w];
+    if (set != 0) return 16 * w + std::countr_zero(set);
+  }
+  return 16 * nwords;
+}
+// Whether any data bit is set: a multi-coded axis holds at least one element.
+inline bool any_data_bit(const std::uint16_t* words, const std::uint16_t* data, int nwords) {
+  unsigned any = 0;
+  for (int w = 0; w < nwords; ++w) any |= unsigned{words[w]} & data[w];
+  return any != 0;
+}
+// Whether bit `bit` (16 * word + bit within the word) is set.
+inline bool has_bit(const std::uint16_t* words, std::uint32_t bit) {
+  return ((unsigned{words[bit / 16]} >> (bit % 16)) & 1U) != 0;
 }
 
 // The plan of a pass through `row` (one that writes text), with `ctx`'s

@@ -169,9 +169,11 @@ def check(codebook, sav):
         weight_vars = names[len(names) - weights:] if weights else []
 
         for j, weight in enumerate([None] + weight_vars):
-            commands = ""
+            # DESCRIPTIVES prints minimum and maximum in the variable's own
+            # print format (the f item's, say F8.2): every number in full.
+            commands = "FORMATS %s (F40.16).\n" % " ".join(scale) if scale else ""
             if weight is not None:
-                commands += "FORMATS %s (F40.16).\nWEIGHT BY %s.\n" % (weight, weight)
+                commands += "WEIGHT BY %s.\n" % weight
             if nominal:
                 commands += "FREQUENCIES /VARIABLES=%s /STATISTICS=NONE.\n" % " ".join(nominal)
             if scale:

@@ -194,6 +194,10 @@ void run_case(const fs::path& dir) {
     } else if (s.verb == "set") {
       tx::job::set_byte(job_file(0), std::stoul(w.at(1), nullptr, 0),
                         static_cast<std::uint8_t>(std::stoul(w.at(2), nullptr, 0)));
+    } else if (s.verb == "zero") {
+      // What a crash leaves: the file's length, every byte 0.
+      const std::string path = job_file(0);
+      testkit::write_file(path, std::string(testkit::read_file(path).size(), '\0'));
     } else if (s.verb == "rm") {
       tx::job::remove_file(job_file(0));
     } else if (s.verb == "mkdir") {

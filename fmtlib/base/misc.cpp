@@ -15,6 +15,7 @@
 #include "base/run_state.h"
 #include "base/showmsg.h"
 #include "txlib/filopen.h"
+#include "txlib/version.h"
 
 namespace tx {
 
@@ -151,6 +152,15 @@ void commit_outputs(run_state& run) {
       cannot_write(s.name.c_str(), errno);
     files.erase(files.begin());
   }
+}
+
+void check_job_header(std::FILE* f, const char* name, short type) {
+  file_header vers{};
+  const header_check found = check_header(fileno(f), type, vers);
+  const std::string message = header_message(found, name, type, vers);
+  if (found == header_empty || found == header_out_of_date || found == header_unknown)
+    stop_run(1, message);
+  std::fputs(message.c_str(), stderr);
 }
 
 void close_output(file_ptr& f, const char* name) {

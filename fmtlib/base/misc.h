@@ -53,6 +53,11 @@ std::FILE* efopen(run_state& run, const char* name, const char* mode);
 std::FILE* efopen_in_place(run_state& run, const char* name, const char* mode);
 // Flushes and closes an output file; stops the run when a write or the close failed.
 void close_output(file_ptr& f, const char* name);
+// The header check of a job file (getversn). A file that is empty, of the
+// out-of-date format or no file of the system at all stops the run after
+// its message; another type, version or structure block is reported and the
+// reading goes on.
+void check_job_header(std::FILE* f, const char* name, short type);
 
 // The outputs of a run that are still under their temporary names. Whatever
 // is left when the run ends (a stop at any point) is removed, so a failed run

@@ -214,7 +214,7 @@ void get_axinf(run_state& run) {
   run.naxes = 0;
   run.axinf_mod.grid_counter = 0;
   file_ptr f(efopen(run, list_file, "r"));
-  getversn(fileno(f.get()), list_file, 0, 2, 0);  // a refused header has been reported; go on
+  check_job_header(f.get(), list_file, 2);
 
   std::string path;
   tmpopname("descrips.inf", path);
@@ -247,7 +247,7 @@ void read_axinf(run_state& run, axis_info* axis, const char* tag) {
   // Axis files lie in the current directory, not in the temporary one.
   file_ptr f(std::fopen(file.c_str(), "r"));
   if (!f) stop_run(1, "failed to open " + file + "\n");
-  getversn(fileno(f.get()), file.c_str(), 0, 3, 0);  // a refused header has been reported; go on
+  check_job_header(f.get(), file.c_str(), 3);
 
   std::array<std::uint8_t, axis_record_size> rec;
   read_record(f.get(), rec, file.c_str(), "the axis record");

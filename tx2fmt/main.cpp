@@ -1,6 +1,8 @@
 // tx2fmt: converts one Tabulex job into Triple-S XML, Triple-S classic, SPSS
 // syntax, an SPSS system file or tab-separated CSV, chosen by the name the
 // program is started under.
+#include <signal.h>
+
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
@@ -8,8 +10,9 @@
 #include <ctime>
 #include <exception>
 
-#include "fmtlib/driver/convert.h"
 #include "fmtlib/base/misc.h"
+#include "fmtlib/base/staging.h"
+#include "fmtlib/driver/convert.h"
 
 namespace {
 // SOURCE_DATE_EPOCH, when it holds an integer, pins the date and time written
@@ -25,24 +28,33 @@ std::time_t run_time() {
   return std::time(nullptr);
 }
 
-// The run whose staged outputs an interrupt removes before the program ends
-// by the signal, as it would have without a handler.
+// The run whose staged outputs a termination signal removes before the
+// program ends by the signal, as it would have without a handler.
 const tx::staged_outputs* interrupted_outputs = nullptr;
 
 extern "C" void remove_outputs_and_end(int sig) {
   if (interrupted_outputs != nullptr) tx::remove_staged(*interrupted_outputs);
   std::signal(sig, SIG_DFL);
-  std::raise(sig);
+  std::raise(sig);  // delivered when the handler returns: the status is 128 + sig
 }
-}  // namespace
 
-int main(int argc, char** argv) {
-  tx::run_state run;
-  run.now = run_time();
-  interrupted_outputs = &run.outputs;
-  // A signal the caller has us ignore (nohup, a background job) stays ignored.
-  for (const int sig : tx::interrupt_signals)
-    if (std::signal(sig, remove_outputs_and_end) == SIG_IGN) std::signal(sig, SIG_IGN);
+void answer_termination_signals() {
+  struct sigaction answer {};
+  answer.sa_handler = remove_outputs_and_end;
+  // One signal at a time: a second waits while the first removes the files.
+  sigemptyset(&answer.sa_mask);
+  for (const int sig : tx::termination_signals) sigaddset(&answer.sa_mask, sig);
+  for (const int sig : tx::termination_signals) {
+    struct sigaction old {};
+    // A signal the caller has us ignore (nohup, a background job) stays ignored.
+    if (sigaction(sig, nullptr, &old) == 0 && old.sa_handler == SIG_IGN) continue;
+    sigaction(sig, &answer, nullptr);
+  }
+  // A file-size limit fails the write that meets it ("File too large").
+  std::signal(SIGXFSZ, SIG_IGN);
+}
+
+int convert(tx::run_state& run, int argc, char** argv) {
   try {
     tx::convert(run, argc, argv, /*quiet=*/false);
   } catch (const tx::run_stopped& stop) {
@@ -58,4 +70,18 @@ int main(int argc, char** argv) {
   }
   if (std::fflush(stdout) != 0) return 1;
   return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  tx::run_state run;
+  run.now = run_time();
+  interrupted_outputs = &run.outputs;
+  answer_termination_signals();
+  const int status = convert(run, argc, argv);
+  // Whatever is still staged goes while the handler can still see it.
+  run.outputs.discard();
+  interrupted_outputs = nullptr;
+  return status;
 }

@@ -13,6 +13,7 @@
 
 #include "base/misc.h"
 #include "base/nstore.h"
+#include "base/staging.h"
 #include "txlib/filopen.h"
 
 namespace tx {

@@ -658,7 +658,7 @@ void settle_widths(std::vector<size_detail>& sizes) {
   }
 }
 
-void measure_fields(run_state& run, const char* data_name, bool fixed_columns) {
+void measure_fields(run_state& run, const char* /*data_name*/, bool fixed_columns) {
   std::size_t numeric = 0;
   for (stat_node* g = run.statlist; g != nullptr; g = g->nextgroup)
     for (stat_node* n = g; n != nullptr; n = n->member) {
@@ -698,7 +698,7 @@ void measure_fields(run_state& run, const char* data_name, bool fixed_columns) {
       if (g->var->axis != nullptr) g->var->axis->width = w;
     }
 
-  create_data(run, data_name, outputroutines[row_measure], data_measure);
+  create_data(run, nullptr, outputroutines[row_measure], data_measure);  // opens no output
   settle_widths(run.sizedetails);
 }
 

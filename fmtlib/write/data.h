@@ -27,8 +27,9 @@ void put_axes_data(run_state& run, const std::uint16_t* c, const output_routines
 
 // Shared by the Triple-S and CSV writers: makes one size record per numeric
 // node of run.statlist (in list order), gives the Triple-S widths to the other
-// lone nodes when `fixed_columns`, and runs the measuring pass into data_name
-// (null: into no file).
+// lone nodes when `fixed_columns`, and runs the measuring pass. It opens no
+// file for data_name: a FIFO or a device there is opened once, by the pass
+// that writes its bytes.
 void measure_fields(run_state& run, const char* data_name, bool fixed_columns);
 
 // Raises each numeric field's width to the printed length of its smallest and

@@ -89,10 +89,6 @@ std::string tsss_convstr(std::string_view text) {
 
 void outputts(run_state& run, const char* meta_file, const char* data_file) {
   file_ptr f(efopen(run, meta_file, "wt"));
-  // Opened here only to create (or empty) it before anything is measured;
-  // the measuring pass and the data pass open it themselves.
-  file_ptr data(efopen(run, data_file, "wt"));
-  close_output(data, data_file);
   tsss_header(run, f.get());
   tsss_labels(run, f.get(), data_file);
   tsss_trailer(f.get());

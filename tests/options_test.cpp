@@ -4,6 +4,7 @@
 #include "fmtlib/driver/options.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <string>
 #include <vector>
@@ -66,6 +67,7 @@ TEST(Options, ListItems) {
   testkit::write_file(dir / "long", "a=1\nc;m=" + x123 + ";e;" + std::string(70, 'y') + "\nz\n");
   testkit::write_file(dir / "fits", "m=" + std::string(125, 'x') + "\nz");
   testkit::write_file(dir / "cut", "c\nm=" + std::string(125, 'x') + "y");
+  ASSERT_EQ(0, mkfifo((dir / "fifo").c_str(), 0600));
   const std::string warn8 = "WARNING: Specified value below minimum of 8 - ignored ";
   const std::string unknown = "tx2fmt: Unknown option ";
   const struct {
@@ -108,6 +110,9 @@ TEST(Options, ListItems) {
       {"o=@/none;c", "1 0 0 0 0 0 0 0 d0"},
       {"o=@/opts/x;k", "0 0 1 0 0 0 0 0 d0", "WARNING: @/opts/x: Not a directory\n"},
       {"o=@;k", "0 0 1 0 0 0 0 0 d0", "WARNING: @: Is a directory\n"},
+      // A device would be read for ever, a FIFO would block the run.
+      {"o=/dev/zero;k", "0 0 1 0 0 0 0 0 d0", "WARNING: /dev/zero: not a regular file\n"},
+      {"o=@/fifo;k", "0 0 1 0 0 0 0 0 d0", "WARNING: @/fifo: not a regular file\n"},
       {"o=@/long", "1 0 0 0 0 0 1 1 m'" + x123 + "' d0",
        "WARNING: @/long(2): Line truncated to 127 characters\n"},
       {"o=@/fits", "0 0 0 0 0 0 1 0 m'" + std::string(125, 'x') + "' d0"},

@@ -1,5 +1,6 @@
 #include "base/misc.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -59,8 +60,9 @@ std::FILE* efopen(run_state& run, const char* name, const char* mode) {
     if (f == nullptr) cannot_open(name, mode);
     return f;
   }
-  std::FILE* f = ftmpopen(name, mode);
-  if (f == nullptr) cannot_open(name, mode);
+  std::string why;
+  std::FILE* f = input_stream(tmpopen(name, input_flags), mode, why);
+  if (f == nullptr) cannot_open(name, mode, why.c_str());
   return f;
 }
 
@@ -77,6 +79,33 @@ void check_output(run_state& run, const char* name) {
   if (!foutname(name, path)) return;  // the open names the reason
   if (const int refused = output_refusal(path); refused != 0)
     cannot_open(name, "wt", std::strerror(refused));
+}
+
+std::FILE* input_stream(int fd, const char* mode, std::string& why) {
+  struct stat st {};
+  if (fd < 0 || fstat(fd, &st) != 0) {
+    why = std::strerror(errno);
+    if (fd >= 0) close(fd);
+    return nullptr;
+  }
+  if (!S_ISREG(st.st_mode)) {
+    why = S_ISDIR(st.st_mode) ? std::strerror(EISDIR) : not_regular;
+    close(fd);
+    return nullptr;
+  }
+  std::FILE* f = nullptr;
+  const int flags = fcntl(fd, F_GETFL);
+  if (flags != -1 && fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) == 0) f = fdopen(fd, mode);
+  if (f == nullptr) {
+    why = std::strerror(errno);
+    close(fd);
+  }
+  return f;
+}
+
+void refuse_irregular(const std::string& path, const char* name) {
+  struct stat st {};
+  if (stat(path.c_str(), &st) == 0 && !S_ISREG(st.st_mode)) cannot_open(name, "r", not_regular);
 }
 
 void check_job_header(std::FILE* f, const char* name, short type) {

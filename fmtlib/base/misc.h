@@ -1,5 +1,7 @@
 // Fatal ends of a run, the guarded opens and checked reading of records.
 #pragma once
+#include <fcntl.h>
+
 #include <condition_variable>
 #include <cstdint>
 #include <cstdio>
@@ -44,7 +46,7 @@ struct run_stopped {
 // run with the system's reason and "FATAL ERROR: Cannot open ..." on failure.
 // An output is staged (open_staged): written to a temporary file and put in
 // place by commit_outputs, or written in place when it is a FIFO or a
-// device.
+// device. An input must be a regular file.
 std::FILE* efopen(run_state& run, const char* name, const char* mode);
 // An output written in place, never staged: the debug listing, which a
 // failed run keeps.
@@ -56,6 +58,17 @@ void check_output(run_state& run, const char* name);
 // Flushes and closes an output file; stops the run when a write or the close failed.
 void close_output(file_ptr& f, const char* name);
 
+// Inputs are opened with these flags: a FIFO does not block the open.
+inline constexpr int input_flags = O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY;
+// The reason given for an input that is no regular file.
+inline constexpr const char* not_regular = "not a regular file";
+// A stream on fd, an input opened with input_flags (-1: the open failed,
+// errno set). Only a regular file: a FIFO, a device or a directory would
+// block the run or never end. Null with `why` the reason otherwise.
+std::FILE* input_stream(int fd, const char* mode, std::string& why);
+// Stops the run, as efopen would, when the file at path exists and is no
+// regular file (an input that another module opens).
+void refuse_irregular(const std::string& path, const char* name);
 // The header check of a job file (getversn). A file that is empty, of the
 // out-of-date format or no file of the system at all stops the run after
 // its message; another type, version or structure block is reported and the

@@ -1,5 +1,7 @@
 #include "driver/options.h"
 
+#include <fcntl.h>
+
 #include <algorithm>
 #include <cerrno>
 #include <climits>
@@ -103,8 +105,8 @@ void process_list(run_state& run, const std::string& list, const char* source, i
 }
 
 // "WARNING: " and the system's report for the file name.
-void warn_file(run_state& run, const char* name, int reason) {
-  showmsg(run.err, "%s%s: %s\n", warntxt, name, std::strerror(reason));
+void warn_file(run_state& run, const char* name, const char* reason) {
+  showmsg(run.err, "%s%s: %s\n", warntxt, name, reason);
 }
 
 // Words of the command line, one at a time.
@@ -252,11 +254,14 @@ void process_option(run_state& run, const char* item, const char* source, int de
 }
 
 int get_options_file(run_state& run, const char* name) {
-  file_ptr f(std::fopen(name, "r"));
+  const int fd = open(name, input_flags);
+  // A missing option file is no error; any other reason (one that is no
+  // regular file included) is worth a warning, and the file is passed over.
+  if (fd < 0 && errno == ENOENT) return 0;
+  std::string why;
+  file_ptr f(input_stream(fd, "r", why));
   if (!f) {
-    // A missing option file is no error; any other reason is worth a warning.
-    const int reason = errno;
-    if (reason != ENOENT) warn_file(run, name, reason);
+    warn_file(run, name, why.c_str());
     return 0;
   }
   char line[line_buffer];
@@ -277,7 +282,7 @@ int get_options_file(run_state& run, const char* name) {
     }
     process_list(run, line, name, 0);
   }
-  if (std::ferror(f.get()) != 0) warn_file(run, name, errno);
+  if (std::ferror(f.get()) != 0) warn_file(run, name, std::strerror(errno));
   return 0;
 }
 

@@ -196,6 +196,7 @@ void get_incinf(run_state& run) {
 
   std::string path;
   tmpopname("descrips.inf", path);
+  refuse_irregular(path, "descrips.inf");
   int entries = 0;
   descs_guard descs{DescsLoad(path.c_str(), 0, 0, &entries)};
   if (descs.handle < 0)

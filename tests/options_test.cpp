@@ -104,6 +104,14 @@ TEST(Options, ListItems) {
       {"f=x8", "0 0 0 0 0 0 0 0 d0", "", "1 ERROR: Format specification \"f=x8\" invalid ('TXSPSSRC')\n"},
       {"f=8.2 ;z", "0 0 0 0 0 0 0 0 d0", "",
        "1 ERROR: Format specification \"f=8.2 \" invalid ('TXSPSSRC')\n"},
+      // Width and decimals must fit an int: printf refuses more.
+      {"f=2147483647.0002147483647", "0 0 0 0 0 0 0 0 f' %2147483647.0002147483647f' d0"},
+      {"f=2147483648.2", "0 0 0 0 0 0 0 0 d0", "",
+       "1 ERROR: Format specification \"f=2147483648.2\" invalid ('TXSPSSRC')\n"},
+      {"f=5.2147483648", "0 0 0 0 0 0 0 0 d0", "",
+       "1 ERROR: Format specification \"f=5.2147483648\" invalid ('TXSPSSRC')\n"},
+      {"f=99999999999999999999", "0 0 0 0 0 0 0 0 d0", "",
+       "1 ERROR: Format specification \"f=99999999999999999999\" invalid ('TXSPSSRC')\n"},
       // Option files: the file is the source in warnings; no nesting.
       {"o=@/opts;e", "1 1 0 2 30 0 1 0 d0",
        unknown + "\"y\" ignored (@/opts)\n" + warn8 + "(q=5)\n"},

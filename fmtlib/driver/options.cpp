@@ -67,19 +67,24 @@ int read_number(const char* text) {
   return static_cast<int>(value);
 }
 
-// An f item's value: digits with at most one "." anywhere; empty is accepted.
+// An f item's value: digits with at most one "." anywhere, the width before
+// it and the decimals after it each within the range of int (printf refuses
+// more, and every real field would be left out); empty is accepted.
 bool valid_format(const char* value) {
   bool seen_point = false;
-  const char* p = value;
-  for (; *p != '\0'; ++p) {
-    if (*p >= '0' && *p <= '9') continue;
-    if (*p == '.' && !seen_point) {
+  long long number = 0;
+  for (const char* p = value; *p != '\0'; ++p) {
+    if (*p >= '0' && *p <= '9') {
+      number = number * 10 + (*p - '0');
+      if (number > INT_MAX) return false;
+    } else if (*p == '.' && !seen_point) {
       seen_point = true;
-      continue;
+      number = 0;
+    } else {
+      return false;
     }
-    break;
   }
-  return *p == '\0';
+  return true;
 }
 
 void set_flag(int& flag, const char* option, int on) { flag = option[1] == '-' ? 0 : on; }

@@ -155,6 +155,10 @@ TEST(Options, CommandLine) {
       {{"-l", "-l", "-F", "-Z", "-k"}, "0 0 0 0 30 0 0 0 d0", "- xml p7 l2"},  // -F is not -f
       {{"-r", "5", "-q", "x"}, "0 0 0 0 30 0 0 0 d0", "- xml p7 l0",
        "Specified value for r of 5" + below + "Specified value for q of 0" + below},
+      // "--" ends the options: the next word is the directory, whatever it is.
+      {{"-l", "--", "-f", "spss"}, "0 0 0 0 30 0 0 0 d0", "-f xml p7 l1"},
+      {{"--", "--"}, "0 0 0 0 30 0 0 0 d0", "-- xml p7 l0"},
+      {{"-l", "--"}, "0 0 0 0 30 0 0 0 d0", "- xml p7 l1"},
   };
   for (const auto& c : cases) {
     std::string rest;

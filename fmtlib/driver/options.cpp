@@ -27,7 +27,7 @@ constexpr int shortest_label = 8;
 // "!" lines take the program name, "*" lines name a format keyword (up to the
 // first blank) and are printed from that blank on.
 constexpr const char* usage_lines[] = {
-    "!Usage: %s [ -lx ] [-p precision] [-m missing_value_string ] [-f format] [directory]",
+    "!Usage: %s [ -lx ] [-p precision] [-m missing_value_string ] [-f format] [--] [directory]",
     "",
     "    Convert Tabulex output to triple-s format",
     "",
@@ -50,6 +50,8 @@ constexpr const char* usage_lines[] = {
     "-q   - set max length of variable labels (default is 40)",
     "",
     "-x   - display this help.",
+    "",
+    "--   - end of the options: the next word is the directory",
     "",
 };
 
@@ -302,6 +304,9 @@ const char* argcrack(run_state& run, int argc, char** argv, const char* program_
   word_reader words{argc, argv};
   while (const char* word = words.take()) {
     if (word[0] != '-') return word;
+    // "--" ends the options: the next word names the directory, whatever it
+    // begins with.
+    if (std::strcmp(word, "--") == 0) return words.take();
     for (const char* letter = word + 1; *letter != '\0'; ++letter) {
       switch (*letter) {
         case 'f':

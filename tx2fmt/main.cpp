@@ -9,23 +9,34 @@
 #include <cstdlib>
 #include <ctime>
 #include <exception>
+#include <optional>
 
 #include "fmtlib/base/misc.h"
 #include "fmtlib/base/staging.h"
 #include "fmtlib/driver/convert.h"
 
 namespace {
-// SOURCE_DATE_EPOCH, when it holds an integer, pins the date and time written
-// into the metadata headers (reproducible output).
-std::time_t run_time() {
+
+// The first moment of the year 10000: metadata dates have four-digit years.
+constexpr long long year_10000 = 253402300800LL;
+
+// SOURCE_DATE_EPOCH pins the date and time written into the metadata
+// (reproducible output): when set and not empty, a count of seconds since
+// 1970 in decimal digits, whose date lies before the year 10000 where the
+// run is. Empty means unset; null: anything else.
+std::optional<std::time_t> run_time() {
   const char* epoch = std::getenv("SOURCE_DATE_EPOCH");
-  if (epoch != nullptr && *epoch != '\0') {
-    char* end = nullptr;
-    errno = 0;
-    const long long value = std::strtoll(epoch, &end, 10);
-    if (errno == 0 && *end == '\0') return static_cast<std::time_t>(value);
+  if (epoch == nullptr || *epoch == '\0') return std::time(nullptr);
+  long long value = 0;
+  for (const char* p = epoch; *p != '\0'; ++p) {
+    if (*p < '0' || *p > '9') return std::nullopt;
+    value = value * 10 + (*p - '0');
+    if (value >= year_10000) return std::nullopt;
   }
-  return std::time(nullptr);
+  const auto t = static_cast<std::time_t>(value);
+  std::tm local{};
+  if (localtime_r(&t, &local) == nullptr || local.tm_year + 1900 > 9999) return std::nullopt;
+  return t;
 }
 
 // The run whose staged outputs a termination signal removes before the
@@ -75,8 +86,16 @@ int convert(tx::run_state& run, int argc, char** argv) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  const std::optional<std::time_t> now = run_time();
+  if (!now) {
+    std::fprintf(stderr,
+                 "ERROR: SOURCE_DATE_EPOCH \"%s\" is not a number of seconds since 1970 "
+                 "before the year 10000\n",
+                 std::getenv("SOURCE_DATE_EPOCH"));
+    return 1;
+  }
   tx::run_state run;
-  run.now = run_time();
+  run.now = *now;
   interrupted_outputs = &run.outputs;
   answer_termination_signals();
   const int status = convert(run, argc, argv);

@@ -2,7 +2,8 @@
 # A run's outputs change together or not at all, on the real program: a
 # commit refused half-way (faults injected with strace), two runs that
 # commit into one directory, protected outputs, the modes and owners of
-# replaced ones, a file-size limit, a FIFO as an output and long paths.
+# replaced ones, a file-size limit, a FIFO as an output, long paths and the
+# standard output.
 #   commit_check.sh BUILD_DIR SOURCE_DIR
 set -euo pipefail
 name=commit_check
@@ -184,3 +185,17 @@ status=0
   [ -z "$(listing job/out)" ] || fail "a failed run beyond PATH_MAX left $(listing job/out)"
 )
 
+# 8. The standard output cannot take "Produced files": a message and
+# status 1, although the outputs were replaced.
+earlier_set "$user" "$out"
+status=0
+(cd "$work/big" && TXPERM="$out" as "$user" "$work/bin/tx2xml" >/dev/full 2>"$work/stderr") || status=$?
+[ "$status" -eq 1 ] &&
+  [ "$(tail -n 1 "$work/stderr")" = "cannot write the standard output: No space left on device" ] ||
+  fail "a full standard output: $status, $(cat "$work/stderr")"
+is_new "$out" big || fail "a full standard output: the directory holds $(listing "$out")"
+# The usage text, too.
+status=0
+"$work/bin/tx2xml" -x >/dev/full 2>"$work/stderr" || status=$?
+[ "$status" -eq 1 ] && grep -q "^cannot write the standard output: No space left" "$work/stderr" ||
+  fail "the usage text into a full standard output: $status, $(cat "$work/stderr")"

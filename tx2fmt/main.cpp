@@ -7,6 +7,7 @@
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <ctime>
 #include <exception>
 #include <optional>
@@ -65,10 +66,23 @@ void answer_termination_signals() {
   std::signal(SIGXFSZ, SIG_IGN);
 }
 
+// "Produced files ..." and the usage text: a standard output that cannot
+// take them fails the run (status 1), although the outputs are in place.
+int finish_standard_output() {
+  errno = 0;
+  const bool written = std::fflush(stdout) == 0 && std::ferror(stdout) == 0;
+  if (written && std::fclose(stdout) == 0) return 0;
+  // A write that failed earlier left only the stream's error indicator.
+  std::fprintf(stderr, "cannot write the standard output: %s\n",
+               std::strerror(errno != 0 ? errno : EIO));
+  return 1;
+}
+
 int convert(tx::run_state& run, int argc, char** argv) {
   try {
     tx::convert(run, argc, argv, /*quiet=*/false);
   } catch (const tx::run_stopped& stop) {
+    if (stop.status == 0) return finish_standard_output();  // the usage text
     std::fflush(stdout);
     std::fputs(stop.message.c_str(), stderr);
     return stop.status;
@@ -79,8 +93,7 @@ int convert(tx::run_state& run, int argc, char** argv) {
     std::fprintf(stderr, "ERROR: %s\n", e.what());
     return 1;
   }
-  if (std::fflush(stdout) != 0) return 1;
-  return 0;
+  return finish_standard_output();
 }
 
 }  // namespace

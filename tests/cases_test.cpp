@@ -4,6 +4,7 @@
 // TX_UPDATE_GOLDEN=1 rewrites the expected files instead, for review with
 // git diff.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <algorithm>
 #include <cstdlib>
@@ -194,6 +195,12 @@ void run_case(const fs::path& dir) {
     } else if (s.verb == "set") {
       tx::job::set_byte(job_file(0), std::stoul(w.at(1), nullptr, 0),
                         static_cast<std::uint8_t>(std::stoul(w.at(2), nullptr, 0)));
+    } else if (s.verb == "zero") {
+      // What a crash leaves: the file's length, every byte 0.
+      const std::string path = job_file(0);
+      testkit::write_file(path, std::string(testkit::read_file(path).size(), '\0'));
+    } else if (s.verb == "fifo") {
+      ASSERT_EQ(0, mkfifo(w.at(0).c_str(), 0600)) << at;
     } else if (s.verb == "rm") {
       tx::job::remove_file(job_file(0));
     } else if (s.verb == "mkdir") {

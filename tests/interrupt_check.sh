@@ -1,35 +1,82 @@
 #!/usr/bin/env bash
-# An interrupted run leaves no temporary file and every earlier output as it
-# was. The weight values come through a FIFO that never delivers them, so the
-# run waits in its measuring pass with survey.xml staged until
-# SIGTERM arrives.
+# Termination signals, on the real program: whenever one arrives, the run
+# ends with the earlier set of outputs, or, when it came during the commit,
+# as a success with the new set; no temporary file is ever left.
 #   interrupt_check.sh BUILD_DIR SOURCE_DIR
 set -euo pipefail
+name=interrupt_check
 build=$(cd "$1" && pwd) source=$(cd "$2" && pwd)
-work=$(mktemp -d)
-trap 'exec 3>&- 2>/dev/null; rm -rf "$work"' EXIT
-fail() { echo "interrupt_check: $*" >&2; exit 1; }
+. "$source/tests/outputs_kit.sh"
+out="$work/out"
 
-"$build/txjob" "$source/tests/cases/jobs/small.json" "$work/job" >/dev/null
-mkdir "$work/out"
-echo "earlier survey.xml" >"$work/out/survey.xml"
-head -c 64 "$work/job/wmvals1.x" >"$work/header"  # the file header only
-rm "$work/job/wmvals1.x"
-mkfifo "$work/job/wmvals1.x"
-exec 3<>"$work/job/wmvals1.x"
-cat "$work/header" >&3
-
-(cd "$work/job" && exec env TXPERM="$work/out" "$build/tx2xml" >/dev/null 2>&1) &
-pid=$!
-for ((i = 0; i < 200; i++)); do
-  compgen -G "$work/out/.survey.xml.*" >/dev/null && break
-  sleep 0.05
+# 1. SIGTERM at many moments, sent by strace as the run's main thread enters
+# a system call: the opens of the job files, of the outputs' directories and
+# of their temporary files; the lock, the links and the renames of the
+# commit. Up to the lock the run ends by the signal with the earlier set;
+# from the first link on the signal waits, and the commit it waited for
+# makes the run a success.
+for who in "${users[@]}"; do
+  for moment in openat:{1..43..3} flock:1 linkat:{1..4} renameat:{1..2}; do
+    call=${moment%:*} n=${moment#*:}
+    [ "$call" = renameat ] && call='/^renameat2?$'
+    earlier_set "$who" "$out"
+    status=0
+    (cd "$work/big" && TXPERM="$out" as "$who" strace -o /dev/null \
+      -e inject="$call:signal=SIGTERM:when=$n" "$work/bin/tx2xml" >"$work/stdout" 2>/dev/null) ||
+      status=$?
+    what="$who, SIGTERM at $moment"
+    case $moment:$status in
+      openat:*:143 | flock:*:143)
+        is_earlier "$out" || fail "$what: ended by it, but the directory holds $(listing "$out")" ;;
+      openat:*:0 | linkat:*:0 | renameat:*:0)
+        is_new "$out" big || fail "$what: a success, but the directory holds $(listing "$out")"
+        grep -q "^Produced files survey.xml and survey.asc" "$work/stdout" ||
+          fail "$what: a success without \"Produced files\"" ;;
+      *) fail "$what: exit status $status" ;;
+    esac
+  done
 done
-compgen -G "$work/out/.survey.xml.*" >/dev/null || fail "the run never staged survey.xml"
-kill -TERM "$pid"
-status=0
-wait "$pid" || status=$?
-[ "$status" -eq 143 ] || fail "exit status $status, not 143 (ended by SIGTERM)"
-left=$(cd "$work/out" && ls -A)
-[ "$left" = "survey.xml" ] || fail "the output directory holds: $left"
-[ "$(cat "$work/out/survey.xml")" = "earlier survey.xml" ] || fail "survey.xml was changed"
+
+# 2. Every catchable termination signal, with temporary files that have
+# names: strace refuses the unnamed ones, as a file system without them
+# would (they are opened as "." of their directory). survey.asc is a FIFO
+# that nobody reads, so the run waits there with survey.xml staged until the
+# signal comes; it ends by the signal, its temporary file removed.
+for who in "${users[@]}"; do
+  for sig in HUP INT QUIT TERM PIPE ALRM USR1 USR2 XCPU VTALRM PROF; do
+    earlier_set "$who" "$out"
+    rm "$out/survey.asc"
+    mkfifo -m 666 "$out/survey.asc"
+    # env: an asynchronous command starts with SIGINT and SIGQUIT ignored.
+    (cd "$work/big" && ulimit -c 0 && TXPERM="$out" as "$who" env --default-signal \
+      strace -o /dev/null -P . -e inject=openat:error=EOPNOTSUPP "$work/bin/tx2xml" \
+      >/dev/null 2>&1) &
+    await compgen -G "$out/.survey.xml.*" >/dev/null || fail "$who, $sig: survey.xml never staged"
+    kill -s "$sig" "$(converters)"
+    status=0
+    wait $! || status=$?
+    [ "$status" -eq $((128 + $(kill -l "$sig"))) ] || fail "$who, $sig: exit status $status"
+    [ "$(listing "$out")" = "survey.asc survey.xml " ] && [ -p "$out/survey.asc" ] &&
+      [ "$(cat "$out/survey.xml")" = "earlier survey.xml" ] ||
+      fail "$who, $sig: the directory holds $(listing "$out")"
+  done
+done
+
+# 3. SIGKILL cannot be caught, but an unnamed temporary file goes with the
+# process: the run waits at the FIFO as above, holding survey.xml's.
+for who in "${users[@]}"; do
+  earlier_set "$who" "$out"
+  rm "$out/survey.asc"
+  mkfifo -m 666 "$out/survey.asc"
+  (cd "$work/big" && TXPERM="$out" as "$who" "$work/bin/tx2xml" >/dev/null 2>&1) &
+  # The descriptor of an unnamed file reads "<directory>/#<inode> (deleted)".
+  held() { ls -l "/proc/$(converters)/fd" 2>/dev/null | grep -q "$out/#"; }
+  await held || fail "$who, SIGKILL: survey.xml never staged"
+  kill -s KILL "$(converters)"
+  status=0
+  wait $! || status=$?
+  [ "$status" -eq 137 ] || fail "$who, SIGKILL: exit status $status"
+  [ "$(listing "$out")" = "survey.asc survey.xml " ] &&
+    [ "$(cat "$out/survey.xml")" = "earlier survey.xml" ] ||
+    fail "$who, SIGKILL: the directory holds $(listing "$out")"
+done

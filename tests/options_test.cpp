@@ -4,6 +4,7 @@
 #include "fmtlib/driver/options.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <string>
 #include <vector>
@@ -66,6 +67,7 @@ TEST(Options, ListItems) {
   testkit::write_file(dir / "long", "a=1\nc;m=" + x123 + ";e;" + std::string(70, 'y') + "\nz\n");
   testkit::write_file(dir / "fits", "m=" + std::string(125, 'x') + "\nz");
   testkit::write_file(dir / "cut", "c\nm=" + std::string(125, 'x') + "y");
+  ASSERT_EQ(0, mkfifo((dir / "fifo").c_str(), 0600));
   const std::string warn8 = "WARNING: Specified value below minimum of 8 - ignored ";
   const std::string unknown = "tx2fmt: Unknown option ";
   const struct {
@@ -102,12 +104,23 @@ TEST(Options, ListItems) {
       {"f=x8", "0 0 0 0 0 0 0 0 d0", "", "1 ERROR: Format specification \"f=x8\" invalid ('TXSPSSRC')\n"},
       {"f=8.2 ;z", "0 0 0 0 0 0 0 0 d0", "",
        "1 ERROR: Format specification \"f=8.2 \" invalid ('TXSPSSRC')\n"},
+      // Width and decimals must fit an int: printf refuses more.
+      {"f=2147483647.0002147483647", "0 0 0 0 0 0 0 0 f' %2147483647.0002147483647f' d0"},
+      {"f=2147483648.2", "0 0 0 0 0 0 0 0 d0", "",
+       "1 ERROR: Format specification \"f=2147483648.2\" invalid ('TXSPSSRC')\n"},
+      {"f=5.2147483648", "0 0 0 0 0 0 0 0 d0", "",
+       "1 ERROR: Format specification \"f=5.2147483648\" invalid ('TXSPSSRC')\n"},
+      {"f=99999999999999999999", "0 0 0 0 0 0 0 0 d0", "",
+       "1 ERROR: Format specification \"f=99999999999999999999\" invalid ('TXSPSSRC')\n"},
       // Option files: the file is the source in warnings; no nesting.
       {"o=@/opts;e", "1 1 0 2 30 0 1 0 d0",
        unknown + "\"y\" ignored (@/opts)\n" + warn8 + "(q=5)\n"},
       {"o=@/none;c", "1 0 0 0 0 0 0 0 d0"},
       {"o=@/opts/x;k", "0 0 1 0 0 0 0 0 d0", "WARNING: @/opts/x: Not a directory\n"},
       {"o=@;k", "0 0 1 0 0 0 0 0 d0", "WARNING: @: Is a directory\n"},
+      // A device would be read for ever, a FIFO would block the run.
+      {"o=/dev/zero;k", "0 0 1 0 0 0 0 0 d0", "WARNING: /dev/zero: not a regular file\n"},
+      {"o=@/fifo;k", "0 0 1 0 0 0 0 0 d0", "WARNING: @/fifo: not a regular file\n"},
       {"o=@/long", "1 0 0 0 0 0 1 1 m'" + x123 + "' d0",
        "WARNING: @/long(2): Line truncated to 127 characters\n"},
       {"o=@/fits", "0 0 0 0 0 0 1 0 m'" + std::string(125, 'x') + "' d0"},
@@ -142,6 +155,10 @@ TEST(Options, CommandLine) {
       {{"-l", "-l", "-F", "-Z", "-k"}, "0 0 0 0 30 0 0 0 d0", "- xml p7 l2"},  // -F is not -f
       {{"-r", "5", "-q", "x"}, "0 0 0 0 30 0 0 0 d0", "- xml p7 l0",
        "Specified value for r of 5" + below + "Specified value for q of 0" + below},
+      // "--" ends the options: the next word is the directory, whatever it is.
+      {{"-l", "--", "-f", "spss"}, "0 0 0 0 30 0 0 0 d0", "-f xml p7 l1"},
+      {{"--", "--"}, "0 0 0 0 30 0 0 0 d0", "-- xml p7 l0"},
+      {{"-l", "--"}, "0 0 0 0 30 0 0 0 d0", "- xml p7 l1"},
   };
   for (const auto& c : cases) {
     std::string rest;

@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
+#include <string>
 
 #include "bytes.h"
 
@@ -108,40 +109,55 @@ void store_wide_and_short(std::uint8_t* rec, std::size_t short_at, int size) {
 
 }  // namespace
 
+header_check check_header(int fd, short type, file_header& vers) {
+  if (read_full(fd, vers.data(), 2) == 0) return header_empty;
+  if (be_u16(vers, 0) == ident3_value) return header_out_of_date;
+  // A header cut short cannot be checked field by field: it is no file of ours.
+  const std::size_t got = 2 + read_full(fd, vers.data() + 2, header_size - 2);
+  if (got < static_cast<std::size_t>(header_size) || !good_ident(vers)) return header_unknown;
+  if (be_i16(vers, 6) != type || !known_type(type)) return header_other_type;
+  if (be_i16(vers, 8) != filevers[type]) return header_other_version;
+  if (!good_struct_versions(vers)) return header_other_structure;
+  return header_good;
+}
+
+std::string header_message(header_check found, const char* name, short type,
+                           const file_header& vers) {
+  if (name == nullptr) name = "";
+  const std::string n = name;
+  switch (found) {
+    case header_good:
+      return {};
+    case header_empty:
+      return "Error: file " + n + " is empty\n";
+    case header_out_of_date:
+      return "Error: file " + n + " has out-of-date format\n";
+    case header_unknown:
+      return "Error: " + n + " is not a recognisable file\n";
+    case header_other_type:
+      return "Error: wrong file type for " + n + " (" + type_name(type) + " expected, " +
+             type_name(be_i16(vers, 6)) + " found)\n";
+    case header_other_version:
+      return "Error: wrong version of file " + n + " (" + std::to_string(filevers[type]) +
+             " expected, " + std::to_string(be_i16(vers, 8)) + " found)\n";
+    case header_other_structure:
+      return "Error: invalid info in file " + n + "\n";
+  }
+  return {};
+}
+
 int getversn(int fd, const char* name, int, short type, int) {
   file_header& vers = getversn_vers;
-  if (name == nullptr) name = "";
-  if (read_full(fd, vers.data(), 2) == 0) {
-    std::fprintf(stderr, "Error: file %s is empty\n", name);
-    return -1;
-  }
-  if (be_u16(vers, 0) == ident3_value) {
-    std::fprintf(stderr, "Error: file %s has out-of-date format\n", name);
-    return -1;
-  }
-  // A header cut short cannot be checked field by field: it is no file of ours.
-  std::size_t got = 2 + read_full(fd, vers.data() + 2, header_size - 2);
-  if (got < static_cast<std::size_t>(header_size) || !good_ident(vers)) {
-    std::fprintf(stderr, "Error: %s is not a recognisable file\n", name);
-    return -1;
-  }
-  int found_type = be_i16(vers, 6);
-  int found_version = be_i16(vers, 8);
-  if (found_type != type || !known_type(type)) {
-    std::fprintf(stderr, "Error: wrong file type for %s ", name);
-    std::fprintf(stderr, "(%s expected, %s found)\n", type_name(type), type_name(found_type));
-    return -1;
-  }
-  if (found_version != filevers[type]) {
-    std::fprintf(stderr, "Error: wrong version of file %s ", name);
-    std::fprintf(stderr, "(%d expected, %d found)\n", filevers[type], found_version);
-    return -1;
-  }
-  if (!good_struct_versions(vers)) {
-    std::fprintf(stderr, "Error: invalid info in file %s\n", name);
-    return -1;
-  }
-  return fd;
+  const header_check found = check_header(fd, type, vers);
+  if (found == header_good) return fd;
+  // The two-part messages go out as two writes, their break before "(".
+  const std::string message = header_message(found, name, type, vers);
+  const std::size_t paren = message.find(" (");
+  const std::size_t split =
+      found == header_other_type || found == header_other_version ? paren + 1 : message.size();
+  std::fwrite(message.data(), 1, split, stderr);
+  std::fputs(message.c_str() + split, stderr);
+  return -1;
 }
 
 int GetXVersion(std::FILE* stream, int type) {

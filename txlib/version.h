@@ -5,6 +5,7 @@
 #include <array>
 #include <cstdint>
 #include <cstdio>
+#include <string>
 
 namespace tx {
 
@@ -20,6 +21,22 @@ extern const std::int16_t filevers[n_file_types];
 extern const char* const errtxt[n_file_types];  // errtxt[49] is null
 extern const std::uint8_t curstrvers[40];
 
+// What the header check found: a good header, or the first thing wrong.
+// The first three mean the file is no file of the system at all.
+enum header_check {
+  header_good = 0,
+  header_empty,
+  header_out_of_date,  // first word 0x5555
+  header_unknown,      // cut short, or a wrong identification pattern
+  header_other_type,
+  header_other_version,
+  header_other_structure,  // struct_versions differs
+};
+// getversn's check without its message: reads the header on fd into `vers`.
+header_check check_header(int fd, short type, file_header& vers);
+// getversn's message for a refusal of file `name` ("" when good).
+std::string header_message(header_check found, const char* name, short type,
+                           const file_header& vers);
 // Reads and checks the header on descriptor fd; leaves fd just after it.
 // Returns fd, or -1 after one message on the standard error.
 int getversn(int fd, const char* name, int unused1, short type, int unused2);

@@ -1,6 +1,6 @@
 #include "base/misc.h"
 
-#include <signal.h>
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -15,6 +15,7 @@
 #include "base/run_state.h"
 #include "base/showmsg.h"
 #include "txlib/filopen.h"
+#include "txlib/version.h"
 
 namespace tx {
 
@@ -36,95 +37,32 @@ void set_up_locations(run_state& run) {
   run.files_ready = true;
 }
 
+[[noreturn]] void cannot_open(const char* name, const char* mode, const char* reason) {
+  stop_run(1, format_text("%s: %s\nFATAL ERROR: Cannot open \"%s\" mode \"%s\"\n", name, reason,
+                          name, mode));
+}
+
 [[noreturn]] void cannot_open(const char* name, const char* mode) {
-  const int reason = errno;
-  stop_run(1, format_text("%s: %s\nFATAL ERROR: Cannot open \"%s\" mode \"%s\"\n", name,
-                          std::strerror(reason), name, mode));
+  cannot_open(name, mode, std::strerror(errno));
 }
 
-// The path a write through `path` reaches: symbolic links followed, a
-// relative target taken from the link's directory.
-std::string link_target(std::string path) {
-  for (int hops = 0; hops < 40; ++hops) {
-    struct stat st {};
-    if (lstat(path.c_str(), &st) != 0 || !S_ISLNK(st.st_mode)) break;
-    std::string target(PATH_MAX, '\0');
-    const ssize_t n = readlink(path.c_str(), target.data(), target.size());
-    if (n <= 0) break;
-    target.resize(static_cast<std::size_t>(n));
-    const std::size_t slash = path.rfind('/');
-    path = target[0] == '/' || slash == std::string::npos ? target
-                                                          : path.substr(0, slash + 1) + target;
-  }
-  return path;
-}
-
-mode_t new_file_mode() {
-  const mode_t mask = umask(0);
-  umask(mask);
-  return 0666 & ~mask;
-}
-
-// A temporary file beside path (".name.XXXXXX"), with the permissions the
-// real file has or would get; the stream, or null with errno set.
-std::FILE* open_beside(const std::string& path, const struct stat* existing, std::string& temp) {
-  const std::size_t slash = path.rfind('/');
-  const std::size_t base = slash == std::string::npos ? 0 : slash + 1;
-  temp = path.substr(0, base) + "." + path.substr(base) + ".XXXXXX";
-  const int fd = mkstemp(temp.data());
-  if (fd < 0) return nullptr;
-  std::FILE* f = nullptr;
-  if (fchmod(fd, existing != nullptr ? existing->st_mode & 07777 : new_file_mode()) == 0)
-    f = fdopen(fd, "w");
-  if (f == nullptr) {
-    const int reason = errno;
-    close(fd);
-    unlink(temp.c_str());
-    errno = reason;
-  }
-  return f;
-}
-
-// The path from the root: a run that ends in another directory than the one
-// its outputs were opened in still finds their temporary files.
-std::string absolute(std::string path) {
-  if (path.empty() || path[0] == '/') return path;
-  std::string here(PATH_MAX, '\0');
-  if (getcwd(here.data(), here.size()) == nullptr) return path;
-  here.resize(std::strlen(here.c_str()));
-  return here + "/" + path;
-}
-
-std::FILE* open_staged(run_state& run, const char* name) {
+std::FILE* open_output(run_state& run, const char* name) {
   std::string path;
-  if (!foutname(name, path)) return nullptr;
-  path = absolute(link_target(path));
-  struct stat st {};
-  const bool exists = stat(path.c_str(), &st) == 0;
-  if (exists && !S_ISREG(st.st_mode)) return std::fopen(path.c_str(), "w");
-  // From the temporary file's creation until the list names it.
-  const interrupts_held held;
-  std::string temp;
-  std::FILE* f = open_beside(path, exists ? &st : nullptr, temp);
-  if (f == nullptr) return nullptr;
-  // A file opened again in the same run (the measuring pass, then the
-  // writing pass) replaces its earlier temporary file.
-  for (staged_output& s : run.outputs.files)
-    if (s.path == path) {
-      unlink(s.temp.c_str());
-      s.temp = temp;
-      return f;
-    }
-  run.outputs.files.push_back({name, temp, path});
-  return f;
+  return foutname(name, path) ? open_staged(run.outputs, name, path) : nullptr;
 }
 
 }  // namespace
 
 std::FILE* efopen(run_state& run, const char* name, const char* mode) {
   set_up_locations(run);
-  std::FILE* f = std::strcmp(mode, "wt") == 0 ? open_staged(run, name) : ftmpopen(name, mode);
-  if (f == nullptr) cannot_open(name, mode);
+  if (std::strcmp(mode, "wt") == 0) {
+    std::FILE* f = open_output(run, name);
+    if (f == nullptr) cannot_open(name, mode);
+    return f;
+  }
+  std::string why;
+  std::FILE* f = input_stream(tmpopen(name, input_flags), mode, why);
+  if (f == nullptr) cannot_open(name, mode, why.c_str());
   return f;
 }
 
@@ -135,22 +73,48 @@ std::FILE* efopen_in_place(run_state& run, const char* name, const char* mode) {
   return f;
 }
 
-staged_outputs::~staged_outputs() { remove_staged(*this); }
-
-void remove_staged(const staged_outputs& outputs) {
-  for (const staged_output& s : outputs.files) unlink(s.temp.c_str());
+void check_output(run_state& run, const char* name) {
+  set_up_locations(run);
+  std::string path;
+  if (!foutname(name, path)) return;  // the open names the reason
+  if (const int refused = output_refusal(path); refused != 0)
+    cannot_open(name, "wt", std::strerror(refused));
 }
 
-void commit_outputs(run_state& run) {
-  std::vector<staged_output>& files = run.outputs.files;
-  while (!files.empty()) {
-    const staged_output& s = files.front();
-    // A renamed file leaves the list before a handler could remove it.
-    const interrupts_held held;
-    if (std::rename(s.temp.c_str(), s.path.c_str()) != 0)
-      cannot_write(s.name.c_str(), errno);
-    files.erase(files.begin());
+std::FILE* input_stream(int fd, const char* mode, std::string& why) {
+  struct stat st {};
+  if (fd < 0 || fstat(fd, &st) != 0) {
+    why = std::strerror(errno);
+    if (fd >= 0) close(fd);
+    return nullptr;
   }
+  if (!S_ISREG(st.st_mode)) {
+    why = S_ISDIR(st.st_mode) ? std::strerror(EISDIR) : not_regular;
+    close(fd);
+    return nullptr;
+  }
+  std::FILE* f = nullptr;
+  const int flags = fcntl(fd, F_GETFL);
+  if (flags != -1 && fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) == 0) f = fdopen(fd, mode);
+  if (f == nullptr) {
+    why = std::strerror(errno);
+    close(fd);
+  }
+  return f;
+}
+
+void refuse_irregular(const std::string& path, const char* name) {
+  struct stat st {};
+  if (stat(path.c_str(), &st) == 0 && !S_ISREG(st.st_mode)) cannot_open(name, "r", not_regular);
+}
+
+void check_job_header(std::FILE* f, const char* name, short type) {
+  file_header vers{};
+  const header_check found = check_header(fileno(f), type, vers);
+  const std::string message = header_message(found, name, type, vers);
+  if (found == header_empty || found == header_out_of_date || found == header_unknown)
+    stop_run(1, message);
+  std::fputs(message.c_str(), stderr);
 }
 
 void close_output(file_ptr& f, const char* name) {
@@ -172,15 +136,6 @@ void close_output(file_ptr& f, const char* name) {
 void cannot_write(const char* name, int reason) {
   stop_run(1, format_text("ERROR: cannot write \"%s\": %s\n", name, std::strerror(reason)));
 }
-
-interrupts_held::interrupts_held() {
-  sigset_t held;
-  sigemptyset(&held);
-  for (const int sig : interrupt_signals) sigaddset(&held, sig);
-  pthread_sigmask(SIG_BLOCK, &held, &old);
-}
-
-interrupts_held::~interrupts_held() { pthread_sigmask(SIG_SETMASK, &old, nullptr); }
 
 void out_buffer::make_room(std::size_t n) {
   const std::size_t want = std::max(used + n, out_buffer_size);

@@ -1,6 +1,6 @@
-// Fatal ends of a run, the guarded open and checked reading of records.
+// Fatal ends of a run, the guarded opens and checked reading of records.
 #pragma once
-#include <signal.h>
+#include <fcntl.h>
 
 #include <condition_variable>
 #include <cstdint>
@@ -14,6 +14,7 @@
 #include <utility>
 #include <vector>
 
+#include "base/staging.h"
 #include "txlib/filopen.h"
 
 namespace tx {
@@ -43,53 +44,42 @@ struct run_stopped {
 // Guarded open: output files (mode "wt") go to the permanent directory with the
 // suffix rule, everything else comes from the temporary directory. Stops the
 // run with the system's reason and "FATAL ERROR: Cannot open ..." on failure.
-// An output is staged: written under a temporary name beside its real path
-// (beside the target of a symbolic link, which stays a link) and put in
-// place by commit_outputs; a path that exists and is no regular file (a
-// device, a FIFO) is written in place.
+// An output is staged (open_staged): written to a temporary file and put in
+// place by commit_outputs, or written in place when it is a FIFO or a
+// device. An input must be a regular file.
 std::FILE* efopen(run_state& run, const char* name, const char* mode);
 // An output written in place, never staged: the debug listing, which a
 // failed run keeps.
 std::FILE* efopen_in_place(run_state& run, const char* name, const char* mode);
+// Refuses, as efopen would, an existing output that could not be written in
+// place (its permission bits, an immutable or append-only flag): checked
+// before anything is written.
+void check_output(run_state& run, const char* name);
 // Flushes and closes an output file; stops the run when a write or the close failed.
 void close_output(file_ptr& f, const char* name);
 
-// The outputs of a run that are still under their temporary names. Whatever
-// is left when the run ends (a stop at any point) is removed, so a failed run
-// leaves every earlier output as it was.
-struct staged_output {
-  std::string name;  // as the run knows it: "survey.xml"
-  std::string temp;  // the file being written
-  std::string path;  // the real path it replaces
-};
-struct staged_outputs {
-  std::vector<staged_output> files;
-  staged_outputs() = default;
-  staged_outputs(const staged_outputs&) = delete;
-  staged_outputs& operator=(const staged_outputs&) = delete;
-  ~staged_outputs();
-};
-// Renames every staged output over its real path, in the order they were
-// first opened; a failed rename stops the run naming the file.
-void commit_outputs(run_state& run);
-// Removes every staged file; only unlink, so a signal handler may call it
-// (the list never changes while these signals can arrive).
-void remove_staged(const staged_outputs& outputs);
-inline constexpr int interrupt_signals[] = {SIGINT, SIGTERM, SIGHUP};
-// SIGINT, SIGTERM and SIGHUP wait while the list of staged outputs changes,
-// so that a handler that removes the staged files sees a whole list.
-struct interrupts_held {
-  sigset_t old;
-  interrupts_held();
-  ~interrupts_held();
-  interrupts_held(const interrupts_held&) = delete;
-  interrupts_held& operator=(const interrupts_held&) = delete;
-};
+// Inputs are opened with these flags: a FIFO does not block the open.
+inline constexpr int input_flags = O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY;
+// The reason given for an input that is no regular file.
+inline constexpr const char* not_regular = "not a regular file";
+// A stream on fd, an input opened with input_flags (-1: the open failed,
+// errno set). Only a regular file: a FIFO, a device or a directory would
+// block the run or never end. Null with `why` the reason otherwise.
+std::FILE* input_stream(int fd, const char* mode, std::string& why);
+// Stops the run, as efopen would, when the file at path exists and is no
+// regular file (an input that another module opens).
+void refuse_irregular(const std::string& path, const char* name);
+// The header check of a job file (getversn). A file that is empty, of the
+// out-of-date format or no file of the system at all stops the run after
+// its message; another type, version or structure block is reported and the
+// reading goes on.
+void check_job_header(std::FILE* f, const char* name, short type);
 
-// A thread for the run's own work. Interrupts never reach it (a thread
-// starts with its creator's signal mask), so the handler and the held
-// interrupts stay with the thread that runs the conversion. A thread that
-// cannot start stops the run.
+// A thread for the run's own work. Termination signals never reach it (a
+// thread starts with its creator's signal mask), so the handler and the held
+// signals stay with the thread that runs the conversion; a write of its own
+// to a closed pipe fails with EPIPE, a write error. A thread that cannot
+// start stops the run.
 template <class Body>
 std::thread start_thread(Body body) {
   const interrupts_held held;

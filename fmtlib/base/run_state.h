@@ -14,6 +14,7 @@
 
 #include "base/misc.h"
 #include "base/nstore.h"
+#include "base/staging.h"
 #include "txlib/filopen.h"
 
 namespace tx {

@@ -14,6 +14,7 @@
 #include "read/intermed.h"
 #include "read/title.h"
 #include "base/misc.h"
+#include "base/staging.h"
 #include "driver/options.h"
 #include "driver/ptf.h"
 #include "base/showmsg.h"
@@ -124,6 +125,13 @@ struct start_directory {
   }
 };
 
+// An existing output that could not be written in place is refused before
+// the job is read, and so before anything is written.
+void check_outputs(run_state& run, const driver_row& row) {
+  for (const char* name : {row.meta_file, row.data_file})
+    if (name != nullptr) check_output(run, name);
+}
+
 void read_job(run_state& run) {
   init(run);
   get_title(run);
@@ -157,6 +165,7 @@ void convert(run_state& run, int argc, char** argv, bool quiet) {
 
   driver_row& row = *run.progmode;
   if (!quiet) showmsg(run.err, "output format %s\n", row.display_name);
+  check_outputs(run, row);
   if (run.prt != 0) run.debug.reset(efopen_in_place(run, "debugfile", "wt"));
   OpenPTF(run, run.options.language.c_str());
 
@@ -168,7 +177,7 @@ void convert(run_state& run, int argc, char** argv, bool quiet) {
   if (row.data_file != nullptr)
     write_data_file(run, row.data_file, outputroutines[static_cast<std::size_t>(row.routines)]);
   close_output(run.debug, "debugfile");
-  commit_outputs(run);
+  commit_outputs(run.outputs);
   free_store(run.store);
 
   if (row.data_file != nullptr)

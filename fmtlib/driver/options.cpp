@@ -1,5 +1,7 @@
 #include "driver/options.h"
 
+#include <fcntl.h>
+
 #include <algorithm>
 #include <cerrno>
 #include <climits>
@@ -25,7 +27,7 @@ constexpr int shortest_label = 8;
 // "!" lines take the program name, "*" lines name a format keyword (up to the
 // first blank) and are printed from that blank on.
 constexpr const char* usage_lines[] = {
-    "!Usage: %s [ -lx ] [-p precision] [-m missing_value_string ] [-f format] [directory]",
+    "!Usage: %s [ -lx ] [-p precision] [-m missing_value_string ] [-f format] [--] [directory]",
     "",
     "    Convert Tabulex output to triple-s format",
     "",
@@ -50,6 +52,8 @@ constexpr const char* usage_lines[] = {
     "",
     "-x   - display this help.",
     "",
+    "--   - end of the options: the next word is the directory",
+    "",
 };
 
 bool is_blank(char c) {
@@ -66,19 +70,24 @@ int read_number(const char* text) {
   return static_cast<int>(value);
 }
 
-// An f item's value: digits with at most one "." anywhere; empty is accepted.
+// An f item's value: digits with at most one "." anywhere, the width before
+// it and the decimals after it each within the range of int (printf refuses
+// more, and every real field would be left out); empty is accepted.
 bool valid_format(const char* value) {
   bool seen_point = false;
-  const char* p = value;
-  for (; *p != '\0'; ++p) {
-    if (*p >= '0' && *p <= '9') continue;
-    if (*p == '.' && !seen_point) {
+  long long number = 0;
+  for (const char* p = value; *p != '\0'; ++p) {
+    if (*p >= '0' && *p <= '9') {
+      number = number * 10 + (*p - '0');
+      if (number > INT_MAX) return false;
+    } else if (*p == '.' && !seen_point) {
       seen_point = true;
-      continue;
+      number = 0;
+    } else {
+      return false;
     }
-    break;
   }
-  return *p == '\0';
+  return true;
 }
 
 void set_flag(int& flag, const char* option, int on) { flag = option[1] == '-' ? 0 : on; }
@@ -104,8 +113,8 @@ void process_list(run_state& run, const std::string& list, const char* source, i
 }
 
 // "WARNING: " and the system's report for the file name.
-void warn_file(run_state& run, const char* name, int reason) {
-  showmsg(run.err, "%s%s: %s\n", warntxt, name, std::strerror(reason));
+void warn_file(run_state& run, const char* name, const char* reason) {
+  showmsg(run.err, "%s%s: %s\n", warntxt, name, reason);
 }
 
 // Words of the command line, one at a time.
@@ -253,11 +262,14 @@ void process_option(run_state& run, const char* item, const char* source, int de
 }
 
 int get_options_file(run_state& run, const char* name) {
-  file_ptr f(std::fopen(name, "r"));
+  const int fd = open(name, input_flags);
+  // A missing option file is no error; any other reason (one that is no
+  // regular file included) is worth a warning, and the file is passed over.
+  if (fd < 0 && errno == ENOENT) return 0;
+  std::string why;
+  file_ptr f(input_stream(fd, "r", why));
   if (!f) {
-    // A missing option file is no error; any other reason is worth a warning.
-    const int reason = errno;
-    if (reason != ENOENT) warn_file(run, name, reason);
+    warn_file(run, name, why.c_str());
     return 0;
   }
   char line[line_buffer];
@@ -278,7 +290,7 @@ int get_options_file(run_state& run, const char* name) {
     }
     process_list(run, line, name, 0);
   }
-  if (std::ferror(f.get()) != 0) warn_file(run, name, errno);
+  if (std::ferror(f.get()) != 0) warn_file(run, name, std::strerror(errno));
   return 0;
 }
 
@@ -293,6 +305,9 @@ const char* argcrack(run_state& run, int argc, char** argv, const char* program_
   word_reader words{argc, argv};
   while (const char* word = words.take()) {
     if (word[0] != '-') return word;
+    // "--" ends the options: the next word names the directory, whatever it
+    // begins with.
+    if (std::strcmp(word, "--") == 0) return words.take();
     for (const char* letter = word + 1; *letter != '\0'; ++letter) {
       switch (*letter) {
         case 'f':

@@ -173,7 +173,7 @@ void copycomments(run_state& run, const axis_info* axis, stat_var* var) {
 
 void get_incinf(run_state& run) {
   file_ptr f(efopen(run, incs_file, "r"));
-  getversn(fileno(f.get()), incs_file, 0, 8, 0);
+  check_job_header(f.get(), incs_file, 8);
   std::array<std::uint8_t, 8> counts{};
   read_record(f.get(), counts, incs_file, "the counts");
   const std::int32_t n = be_i32(counts, 0);  // incs
@@ -196,6 +196,7 @@ void get_incinf(run_state& run) {
 
   std::string path;
   tmpopname("descrips.inf", path);
+  refuse_irregular(path, "descrips.inf");
   int entries = 0;
   descs_guard descs{DescsLoad(path.c_str(), 0, 0, &entries)};
   if (descs.handle < 0)
@@ -231,7 +232,7 @@ void get_incinf(run_state& run) {
 
 int get_weightinf(run_state& run) {
   file_ptr f(efopen(run, weights_file, "r"));
-  getversn(fileno(f.get()), weights_file, 0, 5, 0);
+  check_job_header(f.get(), weights_file, 5);
   std::array<std::uint8_t, 4> first{};
   read_record(f.get(), first, weights_file, "the weight count");
   if (be_i32(first, 0) == -1) {
@@ -257,7 +258,7 @@ int get_weightinf(run_state& run) {
     std::snprintf(name, sizeof name, "wmvals%d.x", static_cast<int>(slot.number));
     // Left open after its header: the case data writer reads the values.
     slot.stream.reset(efopen(run, name, "r"));
-    getversn(fileno(slot.stream.get()), name, 0, 18, 0);
+    check_job_header(slot.stream.get(), name, 18);
     std::snprintf(name, sizeof name, "@weight%d", count);
     stat_var* var = add_stat_var(run, name);
     var->type = type_numeric;

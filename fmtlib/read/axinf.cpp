@@ -1,5 +1,7 @@
 #include "read/axinf.h"
 
+#include <fcntl.h>
+
 #include <array>
 #include <cstdint>
 #include <cstdio>
@@ -214,10 +216,11 @@ void get_axinf(run_state& run) {
   run.naxes = 0;
   run.axinf_mod.grid_counter = 0;
   file_ptr f(efopen(run, list_file, "r"));
-  getversn(fileno(f.get()), list_file, 0, 2, 0);  // a refused header has been reported; go on
+  check_job_header(f.get(), list_file, 2);
 
   std::string path;
   tmpopname("descrips.inf", path);
+  refuse_irregular(path, "descrips.inf");
   int entries = 0;
   const int handle = DescsLoad(path.c_str(), 0, 0, &entries);
   descs_in_run descs(handle, run.axinf_mod.deschandle);
@@ -245,9 +248,12 @@ void read_axinf(run_state& run, axis_info* axis, const char* tag) {
   const bool partner = axis->head->isgrid != 0 && axis->head->ngrid == 0;
   const std::string file = std::string(tag) + (partner ? ".ay" : ".ax");
   // Axis files lie in the current directory, not in the temporary one.
-  file_ptr f(std::fopen(file.c_str(), "r"));
-  if (!f) stop_run(1, "failed to open " + file + "\n");
-  getversn(fileno(f.get()), file.c_str(), 0, 3, 0);  // a refused header has been reported; go on
+  const int fd = open(file.c_str(), input_flags);
+  std::string why;
+  file_ptr f(input_stream(fd, "r", why));
+  // One that is there but no regular file says why.
+  if (!f) stop_run(1, "failed to open " + file + (fd >= 0 ? ": " + why : "") + "\n");
+  check_job_header(f.get(), file.c_str(), 3);
 
   std::array<std::uint8_t, axis_record_size> rec;
   read_record(f.get(), rec, file.c_str(), "the axis record");

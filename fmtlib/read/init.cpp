@@ -15,7 +15,7 @@ void init(run_state& run) {
   // levels, 0 for the flat data this converter handles.
   {
     file_ptr f(efopen(run, "intermed.x", "r"));
-    getversn(fileno(f.get()), "intermed.x", 0, 12, 0);  // a refused header has been reported
+    check_job_header(f.get(), "intermed.x", 12);
     std::array<std::uint8_t, 4> levels;
     read_record(f.get(), levels, "intermed.x", "the number of levels");
     run.levels = be_i32(levels, 0);

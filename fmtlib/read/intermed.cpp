@@ -169,7 +169,7 @@ bool read_case(case_reader& r, const int (&part_error)[3]) {
 
 int read_intermed(run_state& run) {
   file_ptr f(efopen(run, "intermed.x", "r"));
-  getversn(fileno(f.get()), "intermed.x", 0, 12, 0);  // a refused header has been reported; go on
+  check_job_header(f.get(), "intermed.x", 12);
   case_reader r;
   r.f = f.get();
   read_case_layout(run, r);

@@ -49,7 +49,7 @@ char* read_title_text(run_state& run, std::FILE* f, int record, bool keep) {
 
 void get_title(run_state& run) {
   file_ptr f(efopen(run, title_file, "r"));
-  getversn(fileno(f.get()), title_file, 0, 9, 0);  // a refused header has been reported; go on
+  check_job_header(f.get(), title_file, 9);
   run.title = make_record<title_record>(run.store);
 
   std::array<std::uint8_t, skipped_block> block;

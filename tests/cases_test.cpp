@@ -1,12 +1,14 @@
 // Whole conversions as data: every folder tests/cases/NAME/ is one run of the
 // real program on a job written by txjob, compared byte for byte with the
-// files under NAME/expected/ (tests/cases/README.md has the format).
+// files under NAME/expected/ (tests/cases/README.md has the format), and one
+// test, Each/Cases.MatchExpectedFiles/NAME ("-" written "_").
 // TX_UPDATE_GOLDEN=1 rewrites the expected files instead, for review with
 // git diff.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <cctype>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
@@ -240,16 +242,32 @@ void run_case(const fs::path& dir) {
   }
 }
 
-TEST(Cases, EveryCaseMatchesItsExpectedFiles) {
-  std::vector<fs::path> dirs;
+// Every folder of tests/cases that holds a file "case", by name.
+std::vector<std::string> case_names() {
+  std::vector<std::string> names;
   for (const auto& e : fs::directory_iterator(cases_dir))
-    if (e.is_directory() && fs::exists(e.path() / "case")) dirs.push_back(e.path());
-  std::sort(dirs.begin(), dirs.end());
-  ASSERT_FALSE(dirs.empty());
-  for (const fs::path& dir : dirs) {
-    SCOPED_TRACE(dir.filename().string());
-    run_case(dir);
-  }
+    if (e.is_directory() && fs::exists(e.path() / "case"))
+      names.push_back(e.path().filename().string());
+  std::sort(names.begin(), names.end());
+  return names;
 }
+
+// A case's test is named after its folder; a test name holds only letters,
+// digits and "_", so every other character is written "_".
+std::string test_name(const testing::TestParamInfo<std::string>& info) {
+  std::string name = info.param;
+  for (char& c : name)
+    if (!std::isalnum(static_cast<unsigned char>(c))) c = '_';
+  return name;
+}
+
+// One test per case, so that one case runs alone (a --gtest_filter, or
+// ctest -R, on its name) and TX_UPDATE_GOLDEN=1 rewrites only the cases the
+// filter selects.
+class Cases : public testing::TestWithParam<std::string> {};
+
+TEST_P(Cases, MatchExpectedFiles) { run_case(cases_dir / GetParam()); }
+
+INSTANTIATE_TEST_SUITE_P(Each, Cases, testing::ValuesIn(case_names()), test_name);
 
 }  // namespace

@@ -16,10 +16,11 @@ import csv
 import io
 import os
 import re
-import subprocess
 import sys
 import tempfile
 from html.parser import HTMLParser
+
+import pinned
 
 
 class Sections(HTMLParser):
@@ -53,16 +54,13 @@ def items(text):
 
 def run_pspp(work, sav, commands):
     syntax = os.path.join(work, "check.sps")
-    with open(syntax, "w") as f:
+    with open(syntax, "w", encoding=pinned.SYNTAX_ENCODING) as f:
         f.write("SET FORMAT=F40.16 TVARS=NAMES TNUMBERS=VALUES.\nGET FILE='%s'.\n" % sav)
         f.write(commands)
     out = os.path.join(work, "out.csv")
     if os.path.exists(out):
         os.remove(out)
-    # PSPP's table titles and notes in English, whatever the caller's locale.
-    env = dict(os.environ, LC_ALL="C.UTF-8", LANGUAGE="")
-    p = subprocess.run(["pspp", "-O", "format=csv", "-o", out, syntax], capture_output=True,
-                       encoding="utf-8", errors="replace", env=env)
+    p = pinned.pspp("-O", "format=csv", "-o", out, syntax)
     report = open(out, encoding="utf-8").read() if os.path.exists(out) else ""
     problems = []
     if p.returncode != 0 or p.stderr.strip():
@@ -239,6 +237,7 @@ def compare(sections, j, freqs, descs, cases, what):
 
 
 def main():
+    pinned.pin_output()
     if len(sys.argv) != 3:
         print(__doc__)
         return 2

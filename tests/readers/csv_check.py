@@ -14,10 +14,13 @@ import sys
 
 import pandas
 
+import pinned
+
 FIELD = re.compile(r"^Field(?::  ?(\d+)$| (\d+): )")
 
 
 def main():
+    pinned.pin_output()
     job_dir = sys.argv[1]
     problems = []
     numbers = []

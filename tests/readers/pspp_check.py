@@ -13,9 +13,10 @@ hold the values of data.xsp. Exit status 0 when all agree, 1 otherwise.
 import csv
 import io
 import os
-import subprocess
 import sys
 import tempfile
+
+import pinned
 
 
 def unquote(text):
@@ -66,19 +67,13 @@ def tables(text):
 def run_pspp(job_dir, work, include, problems):
     syntax = os.path.join(work, "read.sps")
     sav = os.path.join(work, "read.sav")
-    with open(syntax, "w") as f:
+    with open(syntax, "w", encoding=pinned.SYNTAX_ENCODING) as f:
         f.write("SET TVARS=NAMES TNUMBERS=VALUES.\n")
         f.write(include + "\n")
         f.write("DISPLAY DICTIONARY.\n")
         f.write('SAVE OUTFILE="%s".\n' % sav)
     out = os.path.join(work, "out.csv")
-    # PSPP reads the job's 8-bit texts in commands.xsp right in a UTF-8
-    # locale, but in the C locale "é" arrives as a replacement character:
-    # the run has a UTF-8 locale whatever the caller's (LC_ALL=C included).
-    env = dict(os.environ, LC_ALL="C.UTF-8")
-    p = subprocess.run(["pspp", "-O", "format=csv", "-o", out, syntax], cwd=job_dir,
-                       capture_output=True, text=True, encoding="utf-8", errors="replace",
-                       env=env)
+    p = pinned.pspp("-O", "format=csv", "-o", out, syntax, cwd=job_dir)
     report = open(out, encoding="utf-8", errors="replace").read() if os.path.exists(out) else ""
     if p.returncode != 0 or p.stderr.strip():
         problems.append("%s: status %d: %s" % (include, p.returncode, p.stderr.strip()))
@@ -117,8 +112,11 @@ def check(job_dir):
             if seen_values != values:
                 problems.append("%s: value labels %s, declared %s" % (include, seen_values, values))
             dump = os.path.join(work, "data.csv")
-            subprocess.run(["pspp-convert", sav, dump], check=True)
-            with open(dump, encoding="latin-1") as f:
+            converted = pinned.run(["pspp-convert", sav, dump])
+            if converted.returncode != 0:
+                problems.append("%s: pspp-convert: %s" % (include, converted.stderr.strip()))
+                continue
+            with open(dump, encoding="utf-8") as f:
                 data = list(csv.reader(f))
             if not names:
                 continue
@@ -134,6 +132,7 @@ def check(job_dir):
 
 
 def main():
+    pinned.pin_output()
     problems = check(sys.argv[1])
     for p in problems:
         print(p)

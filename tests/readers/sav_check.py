@@ -23,10 +23,10 @@ import csv
 import io
 import os
 import re
-import subprocess
 import sys
 import tempfile
 
+import pinned
 from pspp_check import parse_commands, tables
 
 
@@ -101,13 +101,12 @@ HAVEN_SCRIPT = (
 def read_pspp(sav, work, problems):
     """PSPP's tables of the file's dictionary, sets and cases."""
     syntax = os.path.join(work, "read.sps")
-    with open(syntax, "w") as f:
+    with open(syntax, "w", encoding=pinned.SYNTAX_ENCODING) as f:
         f.write("SET TVARS=NAMES TNUMBERS=VALUES.\nGET FILE='%s'.\nDISPLAY DICTIONARY.\n"
                 "MRSETS /DISPLAY NAME=ALL.\nLIST.\n" % sav)
     out = os.path.join(work, "out.csv")
-    p = subprocess.run(["pspp", "-O", "format=csv", "-o", out, syntax],
-                       capture_output=True, text=True)
-    report = open(out).read() if os.path.exists(out) else ""
+    p = pinned.pspp("-O", "format=csv", "-o", out, syntax)
+    report = open(out, encoding="utf-8", errors="replace").read() if os.path.exists(out) else ""
     if p.returncode != 0 or p.stderr.strip():
         problems.append("pspp: status %d: %s" % (p.returncode, p.stderr.strip()))
     for line in report.split("\n"):
@@ -120,13 +119,9 @@ def read_haven(sav, work, problems):
     """R haven's file label, variables, value labels and cases, as lines of
     tab-separated fields."""
     script = os.path.join(work, "read.R")
-    with open(script, "w") as f:
+    with open(script, "w", encoding="utf-8") as f:
         f.write(HAVEN_SCRIPT)
-    # R writes a character its locale cannot show as "<U+00E9>": the texts
-    # come out in UTF-8 whatever the caller's locale (LC_ALL=C included).
-    env = dict(os.environ, LC_ALL="C.UTF-8")
-    p = subprocess.run(["Rscript", script, sav], capture_output=True, text=True,
-                       encoding="utf-8", env=env)
+    p = pinned.run(["Rscript", script, sav])
     if p.returncode != 0 or p.stderr.strip():
         problems.append("haven: status %d: %s" % (p.returncode, p.stderr.strip()))
     return [l.split("\t") for l in p.stdout.split("\n") if l]
@@ -135,16 +130,16 @@ def read_haven(sav, work, problems):
 def read_readstat(sav, work, problems):
     """The readstat command's CSV of the cases, after its own report of the
     file; anything on its standard error but the "Converted" line counts."""
-    p = subprocess.run(["readstat", sav], capture_output=True, text=True)
+    p = pinned.run(["readstat", sav])
     if p.returncode != 0 or p.stderr.strip():
         problems.append("readstat: status %d: %s" % (p.returncode, p.stderr.strip()))
     dump = os.path.join(work, "readstat.csv")
-    p = subprocess.run(["readstat", sav, dump], capture_output=True, text=True)
+    p = pinned.run(["readstat", sav, dump])
     said = [l for l in p.stderr.split("\n") if l and not l.startswith("Converted ")]
     if p.returncode != 0 or said:
         problems.append("readstat: status %d: %s" % (p.returncode, "\n".join(said)))
         return []
-    with open(dump) as f:
+    with open(dump, encoding="utf-8", errors="replace") as f:
         return list(csv.reader(f))
 
 
@@ -259,6 +254,7 @@ def check(sav, spss_dir, scale, sets_arg):
 
 
 def main():
+    pinned.pin_output()
     args = sys.argv[1:]
     if len(args) >= 2 and args[0] == "--clean":
         problems = [sav + ": " + p for sav in args[1:] for p in clean_read(sav)]

@@ -6,11 +6,15 @@ survey.asc is as long as the record.
 Usage: xml_check.py DIR   (DIR holds survey.xml and survey.asc)
 """
 import re
-import subprocess
 import sys
 
+import pinned
+
+pinned.pin_output()
 d = sys.argv[1]
-subprocess.run(["xmllint", "--noout", d + "/survey.xml"], check=True)
+lint = pinned.run(["xmllint", "--noout", d + "/survey.xml"])
+if lint.returncode != 0 or lint.stderr:
+    sys.exit("xmllint: status %d: %s" % (lint.returncode, lint.stderr.strip()))
 xml = open(d + "/survey.xml", encoding="latin-1").read()
 column = 1
 for start, finish in re.findall(r'<position start="(-?\d+)"(?: finish="(-?\d+)")?/>', xml):

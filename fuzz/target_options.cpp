@@ -24,8 +24,14 @@ std::string fuzz_options(input data) {
     get_options(run, 1, no_words);
     argcrack(run, static_cast<int>(words.size()), argv.data(), "tx2fmt");
   } catch (const run_stopped& stop) {
-    if (stop.status != 0 && stop.status != 1)
+    // 0: the usage text (-x, -h); 1: an invalid f item of the option list;
+    // 2: a command-line error. Each but the usage says why on stderr.
+    if (stop.status < 0 || stop.status > 2)
       return "options stopped with status " + std::to_string(stop.status);
+    if (stop.status == 0 && q.out().find("Usage: tx2fmt") == std::string::npos)
+      return "options stopped with status 0 without the usage text";
+    if (stop.status != 0 && stop.message.empty())
+      return "options stopped with status " + std::to_string(stop.status) + " and no message";
     return "";
   }
   if (run.pflg < 0 || run.pflg > 10) return "precision " + std::to_string(run.pflg);

@@ -222,6 +222,9 @@ TEST(Outputsav, RealReadersAgreeWithTheSyntaxForm) {
       {cases + "sav-mended/job.json", "f=8.0", 3, nullptr},  // 1.25 stays 1.25
       {cases + "sav-nocases/job.json", "", 1, ""},
       {cases + "sav-wide-codes/job.json", "c", 1, ""},  // codes beyond one byte
+      // Names that begin with a digit or "_" or hold a tab, thirty-two equal
+      // but for case.
+      {cases + "jobs/name-edges.json", "", 0, "$@_9=@9@0 @9@1"},
       // Windows-1252 texts, checked against Python's codec.
       {cases + "sav-windows-1252/job.json", "", 1, "$Brands=@Brands0 @Brands1 @Brands2 @Brands3"},
       {std::string(TX_SOURCE_DIR) + "/examples/demo/job.json", "", 5,

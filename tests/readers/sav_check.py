@@ -191,11 +191,15 @@ def check(sav, spss_dir, scale, sets_arg):
             problems.append("pspp: %d variables, the syntax form has %d" % (len(names), n))
         if names != spss_names:
             problems.append("pspp: names %s, commands.xsp has %s" % (names, spss_names))
+        # PSPP leaves the Label column out when no variable has a label.
+        at_label = head.index("Label") if "Label" in head else None
         for r, label, level in zip(rows[1:], want_labels, want_levels):
-            if r[head.index("Label")] != label:
-                problems.append("pspp: label of %s is %r, wanted %r" % (r[0], r[2], label))
+            got_label = r[at_label] if at_label is not None else ""
+            if got_label != label:
+                problems.append("pspp: label of %s is %r, wanted %r" % (r[0], got_label, label))
             if r[head.index("Measurement Level")] != level:
-                problems.append("pspp: %s is %s, wanted %s" % (r[0], r[3], level))
+                problems.append("pspp: %s is %s, wanted %s"
+                                % (r[0], r[head.index("Measurement Level")], level))
             # A data view shows the whole print format ("F w.d").
             print_width = int(r[head.index("Print Format")][1:].split(".")[0])
             if int(r[head.index("Width")]) < print_width:
@@ -208,14 +212,16 @@ def check(sav, spss_dir, scale, sets_arg):
         wanted = {name: v for name, v in zip(names, want_values) if v}
         if seen != wanted:
             problems.append("pspp: value labels %s, wanted %s" % (seen, wanted))
-        sets = {r[0]: r[4].split("\n") for r in got.get("Multiple Response Sets", [])[1:]}
+        set_rows = got.get("Multiple Response Sets", [])
+        at_members = set_rows[0].index("Member Variables") if set_rows else None
+        sets = {r[0]: r[at_members].split("\n") for r in set_rows[1:]}
         if sets_arg is not None:
             want_sets = dict((s.split("=")[0], s.split("=")[1].split(" "))
                              for s in sets_arg.split(";") if s)
             if sets != want_sets:
                 problems.append("pspp: sets %s, wanted %s" % (sets, want_sets))
         # SPSS shows a set's categories by their variables' labels.
-        label_of = dict((r[0], r[head.index("Label")]) for r in rows[1:])
+        label_of = dict((r[0], r[at_label] if at_label is not None else "") for r in rows[1:])
         for name, members in sets.items():
             member_labels = [label_of.get(m) for m in members]
             if len(set(member_labels)) != len(member_labels):

@@ -159,6 +159,11 @@ TEST(Options, CommandLine) {
       {{"-l", "--", "-f", "spss"}, "0 0 0 0 30 0 0 0 d0", "-f xml p7 l1"},
       {{"--", "--"}, "0 0 0 0 30 0 0 0 d0", "-- xml p7 l0"},
       {{"-l", "--"}, "0 0 0 0 30 0 0 0 d0", "- xml p7 l1"},
+      // 8 is the shortest length taken, 7 the longest refused.
+      {{"-q", "8", "-r", "7"}, "0 0 0 0 30 8 0 0 d0", "- xml p7 l0",
+       "Specified value for r of 7" + below},
+      {{"-r", "8", "-q", "7"}, "0 0 0 0 8 0 0 0 d0", "- xml p7 l0",
+       "Specified value for q of 7" + below},
   };
   for (const auto& c : cases) {
     std::string rest;

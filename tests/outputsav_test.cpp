@@ -225,6 +225,8 @@ TEST(Outputsav, RealReadersAgreeWithTheSyntaxForm) {
       // Names that begin with a digit or "_" or hold a tab, thirty-two equal
       // but for case.
       {cases + "jobs/name-edges.json", "", 0, "$@_9=@9@0 @9@1"},
+      // Labels that fall back: no title, value labels only first or last.
+      {cases + "jobs/labels.json", "", 3, "$pick=@pick0 @pick1 @pick2;$pickt=@pickt0 @pickt1"},
       // Windows-1252 texts, checked against Python's codec.
       {cases + "sav-windows-1252/job.json", "", 1, "$Brands=@Brands0 @Brands1 @Brands2 @Brands3"},
       {std::string(TX_SOURCE_DIR) + "/examples/demo/job.json", "", 5,

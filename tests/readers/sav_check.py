@@ -238,8 +238,12 @@ def check(sav, spss_dir, scale, sets_arg):
         for l in lines:
             if l[0] == "value":
                 r_values.setdefault(l[1], {})[float(l[2])] = l[3]
-        if r_values != wanted:
-            problems.append("haven: value labels %s, wanted %s" % (r_values, wanted))
+        # haven drops the blanks at the end of a value label ("no " of a yes/no
+        # variable whose element has no text).
+        wanted_by_haven = {name: {c: t.rstrip(" ") for c, t in v.items()}
+                           for name, v in wanted.items()}
+        if r_values != wanted_by_haven:
+            problems.append("haven: value labels %s, wanted %s" % (r_values, wanted_by_haven))
         r_cases = [l[1:] for l in lines if l[0] == "case"]
         if len(r_cases) != len(cases):
             problems.append("haven: %d cases, data.xsp has %d" % (len(r_cases), len(cases)))

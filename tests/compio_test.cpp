@@ -107,6 +107,7 @@ TEST(Compio, LinesRefusalsAndWrongDirections) {
   EXPECT_EQ(-1, tx::compfgets(buf, 0, h));
   EXPECT_EQ('?', buf[0]);
   EXPECT_EQ(0, tx::compread(h, nullptr, 4));
+  EXPECT_EQ(0, tx::compread(h, buf, 0));  // and the lines below lose nothing
   EXPECT_EQ(-1, tx::compfgets(nullptr, 4, h));
   for (const int want : {4, 4, 0, -1, -1}) EXPECT_EQ(want, tx::compfgets(buf, sizeof buf, h));
   EXPECT_EQ(0, tx::compwrite(h, "x", 1));

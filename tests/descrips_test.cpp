@@ -260,6 +260,7 @@ TEST(Descrips, AddChoosesTags) {
       {tx::desc_group, "a_b_9", "a_b_9"},
       {tx::desc_axlist, "x-y", "l_0001_"},
       {tx::desc_group, "x+y", "l_0002_"},  // shares the axlist template
+      {tx::desc_inc, "ab-cd", "n_0003_"},   // a character not allowed past the second
       {0, "none", nullptr},
       {8, "none", nullptr},
   };
@@ -330,6 +331,7 @@ TEST(Descrips, FindIteration) {
     all += std::string(t) + " ";
   EXPECT_EQ("a1 a2 i1 a3 ", all);
   EXPECT_EQ(nullptr, tx::DescsFindFirstTag(h, 9));
+  EXPECT_EQ(nullptr, tx::DescsFindFirstTag(-1, 0));  // no such handle, any type
   EXPECT_EQ(nullptr, tx::DescsFindFirstTag(h, tx::desc_weight));
 }
 

@@ -7,6 +7,8 @@ FUZZB   ?= build-fuzz
 PREFIX  ?= /usr/local
 JOBS    ?= $(shell nproc 2>/dev/null || echo 2)
 FUZZ_SECONDS ?= 60
+# WERROR=ON turns every compiler warning into an error (CI builds so).
+WERROR  ?= OFF
 DEPS    = scripts/install-deps
 
 .PHONY: all build test asan demo bench fuzz install clean
@@ -16,7 +18,7 @@ all:
 	$(MAKE) --no-print-directory build
 
 build:
-	cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=Release
+	cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=Release -DTX_WERROR=$(WERROR)
 	cmake --build $(BUILD) -j $(JOBS)
 
 test:
@@ -26,7 +28,7 @@ test:
 
 asan:
 	$(DEPS) build test
-	cmake -S . -B $(ASAN) -DCMAKE_BUILD_TYPE=Debug -DTX_SANITIZE=ON
+	cmake -S . -B $(ASAN) -DCMAKE_BUILD_TYPE=Debug -DTX_SANITIZE=ON -DTX_WERROR=$(WERROR)
 	cmake --build $(ASAN) -j $(JOBS)
 	ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
 	  ctest --test-dir $(ASAN) --output-on-failure
@@ -42,7 +44,8 @@ bench:
 
 fuzz:
 	$(DEPS) build fuzz
-	CXX=clang++ cmake -S . -B $(FUZZB) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTX_FUZZ=ON
+	CXX=clang++ cmake -S . -B $(FUZZB) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTX_FUZZ=ON \
+	  -DTX_WERROR=$(WERROR)
 	cmake --build $(FUZZB) -j $(JOBS)
 	bash fuzz/run.sh $(FUZZB) $(FUZZ_SECONDS)
 

@@ -1,4 +1,5 @@
-# The front door: make, make test, make demo, make asan, make bench, make fuzz, make install.
+# The front door: make, make test, make demo, make asan, make bench, make fuzz, make install,
+# make format-check (and make format to apply it).
 # Each target first installs the Debian packages it needs that are missing
 # (scripts/install-deps), so a fresh machine needs nothing run before.
 BUILD   ?= build
@@ -11,7 +12,7 @@ FUZZ_SECONDS ?= 60
 WERROR  ?= OFF
 DEPS    = scripts/install-deps
 
-.PHONY: all build test asan demo bench fuzz install clean
+.PHONY: all build test asan demo bench fuzz install clean format format-check
 
 all:
 	$(DEPS) build
@@ -48,6 +49,16 @@ fuzz:
 	  -DTX_WERROR=$(WERROR)
 	cmake --build $(FUZZB) -j $(JOBS)
 	bash fuzz/run.sh $(FUZZB) $(FUZZ_SECONDS)
+
+# Every C++ source against .clang-format: the check lists the files that
+# differ, format rewrites them.
+format-check:
+	$(DEPS) format
+	scripts/format-check
+
+format:
+	$(DEPS) format
+	scripts/format-check --fix
 
 install: all
 	cmake --install $(BUILD) --prefix $(PREFIX)

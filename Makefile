@@ -25,14 +25,14 @@ build:
 test:
 	$(DEPS) build test
 	$(MAKE) --no-print-directory build
-	CI=$${CI:-} ctest --test-dir $(BUILD) --output-on-failure
+	ctest --test-dir $(BUILD) --output-on-failure -j $(JOBS)
 
 asan:
 	$(DEPS) build test
 	cmake -S . -B $(ASAN) -DCMAKE_BUILD_TYPE=Debug -DTX_SANITIZE=ON -DTX_WERROR=$(WERROR)
 	cmake --build $(ASAN) -j $(JOBS)
 	ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
-	  ctest --test-dir $(ASAN) --output-on-failure
+	  ctest --test-dir $(ASAN) --output-on-failure -j $(JOBS)
 
 demo: all
 	$(DEPS) demo

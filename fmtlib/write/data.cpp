@@ -132,9 +132,8 @@ struct case_source {
 // Hands every field of the batch's cases to the row: the axis fields from
 // the plan (none without one: the measuring pass), the incs (the missing
 // text for a missing value), the weights.
-void format_batch(field_context& ctx, const data_plan* plan, const output_routines& row,
-                  const case_batch& b) {
-  const std::string_view missing = plan != nullptr ? std::string_view(plan->missing) : " ";
+void format_batch(field_context& ctx, const data_plan* plan, std::string_view missing,
+                  const output_routines& row, const case_batch& b) {
   for (std::size_t k = 0; k < static_cast<std::size_t>(b.cases); ++k) {
     int index = 0;
     if (plan != nullptr) put_axis_texts(*plan, b.masks.data() + k * b.nwords, ctx);
@@ -195,7 +194,7 @@ struct second_formatter {
       const case_batch& batch = *job;
       guard.unlock();
       try {
-        format_batch(ctx, &plan, row, batch);
+        format_batch(ctx, &plan, plan.missing, row, batch);
       } catch (...) {
         failure = std::current_exception();
       }
@@ -263,13 +262,14 @@ void create_data(run_state& run, std::FILE* out, const char* name, const output_
 
   if (kind == data_pass::measure) {
     // The widths and decimals learnt depend on the order of the values:
-    // one formatter.
+    // one formatter. A missing value counts with the text written for it.
+    const std::string missing = missing_text(run);
     source.masks_wanted = false;
     source.batch_size = cases_per_batch(run, source.r.layout, 0);
     case_batch batch;
     for (bool more = true; more;) {
       more = source.fill(batch);
-      format_batch(ctx, nullptr, row, batch);
+      format_batch(ctx, nullptr, missing, row, batch);
     }
     source.check_count();
     std::copy(ctx.sizes.begin(), ctx.sizes.end(), run.sizedetails.begin());
@@ -292,7 +292,7 @@ void create_data(run_state& run, std::FILE* out, const char* name, const output_
     second.start(batches[0]);
     batches[1].cases = 0;
     if (more) more = source.fill(batches[1]);
-    format_batch(ctx, &plan, row, batches[1]);
+    format_batch(ctx, &plan, plan.missing, row, batches[1]);
     second.wait();
     output.take(second.ctx.sink, batches[0].cases);
     output.take(ctx.sink, batches[1].cases);

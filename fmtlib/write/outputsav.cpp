@@ -290,10 +290,11 @@ std::string variable_label(const run_state& run, const spss_var* o) {
   if (is_weight(run, o->var)) return sav_text(label_text(o, 0), max_var_label);
   if (o->var->type != type_yesno)
     return has_text(o->label) ? sav_text(o->label, max_var_label) : "";
+  // The label of its yes value, the last, is the element's text; an empty
+  // one names no category (the "no" label before it would name the wrong one).
   const value_list* vals = o->vallist;
-  const char* element = nullptr;  // its last labelled value: the element's text
-  for (int i = vals != nullptr ? vals->count - 1 : -1; i >= 0 && element == nullptr; --i)
-    if (has_text(vals->labels[i])) element = vals->labels[i];
+  const char* element =
+      vals != nullptr && vals->count > 0 ? vals->labels[vals->count - 1] : nullptr;
   return member_label(o->label != nullptr ? o->label : "", element != nullptr ? element : "");
 }
 

@@ -282,10 +282,14 @@ void copy_texts(const data_plan& plan, const std::uint16_t* c, text_cursor& to) 
 
 }  // namespace
 
+std::string missing_text(const run_state& run) {
+  return run.options.has_missing ? run.options.missing : run.defmissing;
+}
+
 data_plan make_plan(const run_state& run, const output_routines& row, const field_context& ctx) {
   data_plan plan;
   plan.layout = row.layout;
-  plan.missing = run.options.has_missing ? run.options.missing : run.defmissing;
+  plan.missing = missing_text(run);
   plan.elmask.assign(run.elmask, run.elmask + run.mask_words);
   plan.record_bytes = copy_room;
   plan_maker maker{run, row, ctx, plan, {}};

@@ -119,6 +119,10 @@ inline bool has_bit(const std::uint16_t* words, std::uint32_t bit) {
   return ((unsigned{words[bit / 16]} >> (bit % 16)) & 1U) != 0;
 }
 
+// The text a data file holds for a missing value: the -m text, or the output
+// form's own.
+std::string missing_text(const run_state& run);
+
 // The plan of a pass through `row` (one that writes text), with `ctx`'s
 // options and sizes.
 data_plan make_plan(const run_state& run, const output_routines& row, const field_context& ctx);

@@ -47,7 +47,9 @@ int main(int argc, char** argv) {
   std::vector<tx::ready_text> kinds;
   for (int i = 0; i < 4096; ++i) {
     const unsigned r = random() % 100;
-    const unsigned size = r < 70 ? 1 + random() % 3 : r < 95 ? 8 + random() % 17 : 25 + random() % 16;
+    const unsigned size = r < 70   ? 1 + random() % 3
+                          : r < 95 ? 8 + random() % 17
+                                   : 25 + random() % 16;
     kinds.push_back({static_cast<std::uint32_t>(texts.size()), size});
     texts.append(size, static_cast<char>('a' + i % 26));
   }
@@ -57,13 +59,15 @@ int main(int argc, char** argv) {
   std::vector<char> out(4 << 20);
 
   const double wide = seconds_for(picks, texts, out, tx::copy_text);
-  const double exact = seconds_for(picks, texts, out, [](char* p, const char* all, tx::ready_text t) {
-    std::memcpy(p, all + t.text, t.size);
-    return p + t.size;
-  });
+  const double exact =
+      seconds_for(picks, texts, out, [](char* p, const char* all, tx::ready_text t) {
+        std::memcpy(p, all + t.text, t.size);
+        return p + t.size;
+      });
   const double n = static_cast<double>(picks.size());
-  std::printf("copy: %ld million ready texts: 16-byte copies %.2f ns a text, memcpy %.2f ns a "
-              "text: memcpy takes x%.2f the time\n",
-              millions, 1e9 * wide / n, 1e9 * exact / n, exact / wide);
+  std::printf(
+      "copy: %ld million ready texts: 16-byte copies %.2f ns a text, memcpy %.2f ns a "
+      "text: memcpy takes x%.2f the time\n",
+      millions, 1e9 * wide / n, 1e9 * exact / n, exact / wide);
   return 0;
 }

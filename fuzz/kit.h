@@ -9,8 +9,8 @@
 #include <string_view>
 #include <vector>
 
-#include "fmtlib/driver/convert.h"
 #include "fmtlib/base/misc.h"
+#include "fmtlib/driver/convert.h"
 #include "targets.h"
 
 namespace tx::fuzz {

@@ -2,12 +2,12 @@
 // axis list and axis files, title, case file, incs and weights.
 #include <cstring>
 
+#include "fmtlib/base/misc.h"
 #include "fmtlib/model/xtostats.h"
 #include "fmtlib/read/axinf.h"
 #include "fmtlib/read/init.h"
 #include "fmtlib/read/intermed.h"
 #include "fmtlib/read/title.h"
-#include "fmtlib/base/misc.h"
 #include "kit.h"
 
 namespace tx::fuzz {

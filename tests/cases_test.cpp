@@ -92,8 +92,8 @@ std::vector<step> read_case(const fs::path& file) {
 // failure message.
 testing::AssertionResult reader_accepts(const std::vector<std::string>& words) {
   const std::string script = std::string(TX_SOURCE_DIR) + "/tests/readers/" + words[0];
-  std::string command = script.ends_with(".py") ? "/usr/bin/python3 '" + script + "'"
-                                                : "bash '" + script + "'";
+  std::string command =
+      script.ends_with(".py") ? "/usr/bin/python3 '" + script + "'" : "bash '" + script + "'";
   for (std::size_t i = 1; i < words.size(); ++i) command += " '" + words[i] + "'";
   command += " 2>&1";
   std::FILE* p = popen(command.c_str(), "r");
@@ -232,7 +232,8 @@ void run_case(const fs::path& dir) {
                                                 {"stdout", with_work_named(r.out, work.path)},
                                                 {"stderr", with_work_named(r.err, work.path)}};
   compare_or_update(dir / "expected", process, name);
-  compare_or_update(dir / "expected/out", files_in(outputs, outputs == out ? std::set<std::string>{} : before),
+  compare_or_update(dir / "expected/out",
+                    files_in(outputs, outputs == out ? std::set<std::string>{} : before),
                     name + " (outputs)");
   for (const auto& c : checks) EXPECT_TRUE(reader_accepts(c)) << name;
   for (const auto& a : afters) {

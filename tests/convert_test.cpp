@@ -25,7 +25,7 @@ TEST(Convert, ProgramNameSelectsDriver) {
       {"TX2SAV", "Tx2sav", "survey.sav"},
       {"tx2html", "tx2html", "codebook.html"},
       {"x-html", "html", "survey.xml"},  // a name no longer than its suffix
-      {"spss", "spss", "survey.xml"},  // a name no longer than its suffix
+      {"spss", "spss", "survey.xml"},    // a name no longer than its suffix
       {"x-spss", "spss", "survey.xml"},
       {"A_B", "b", "survey.xml"},
       {"", "", "survey.xml"},
@@ -43,12 +43,10 @@ TEST(Convert, TwoConversionsInOneProcessGiveTheSameBytes) {
   const struct {
     const char* argv0;
     const char* files[2];
-  } forms[] = {{"tx2xml", {"survey.xml", "survey.asc"}},
-               {"tx2ts", {"survey.sss", "survey.asc"}},
-               {"tx2spss", {"commands.xsp", "data.xsp"}},
-               {"tx2csv", {"survey.txt", "survey.csv"}},
-               {"tx2sav", {"survey.sav", "survey.sav"}},
-               {"tx2html", {"codebook.html", "codebook.html"}}};
+  } forms[] = {
+      {"tx2xml", {"survey.xml", "survey.asc"}},  {"tx2ts", {"survey.sss", "survey.asc"}},
+      {"tx2spss", {"commands.xsp", "data.xsp"}}, {"tx2csv", {"survey.txt", "survey.csv"}},
+      {"tx2sav", {"survey.sav", "survey.sav"}},  {"tx2html", {"codebook.html", "codebook.html"}}};
   // A grid (named by a per-run counter), name clashes (the unique-name
   // counter), yes/no groups, incs and weights.
   for (const char* job : {"grid.json", "names.json", "spss.json"}) {

@@ -260,7 +260,7 @@ TEST(Descrips, AddChoosesTags) {
       {tx::desc_group, "a_b_9", "a_b_9"},
       {tx::desc_axlist, "x-y", "l_0001_"},
       {tx::desc_group, "x+y", "l_0002_"},  // shares the axlist template
-      {tx::desc_inc, "ab-cd", "n_0003_"},   // a character not allowed past the second
+      {tx::desc_inc, "ab-cd", "n_0003_"},  // a character not allowed past the second
       {0, "none", nullptr},
       {8, "none", nullptr},
   };

@@ -44,11 +44,12 @@ std::string fast_fixed_text(double v, int width, int decimals) {
 // printf rounds to even), near-ties that are not ties in binary, carries that
 // add a digit, signed zeros and negatives that round to zero, the float range.
 const std::vector<double> rounding_cases = {
-    0.0, -0.0, 0.5, 1.5, 2.5, -0.5, -2.5, 0.125, 0.375, -0.625, 0.005, 0.015, 0.025, 1.005,
-    2.675, 9.995, 99.5, 999.9999995, 0.9999999, 9.9999996, 1e-7, -1e-7, -0.004, -0.0049, 4.35,
-    1234.5678, 12.25, 1.0 / 3, 1048576.0, -1048576.0, 16777216.0, 16777217.0, 1e10,
-    123456789.125, FLT_MAX, -FLT_MAX, FLT_MIN, FLT_TRUE_MIN, 0.1f, 2.675f, DBL_MAX, -DBL_MAX,
-    DBL_MIN, 5e-324};
+    0.0,     -0.0,          0.5,       1.5,       2.5,       -0.5,         -2.5,       0.125,
+    0.375,   -0.625,        0.005,     0.015,     0.025,     1.005,        2.675,      9.995,
+    99.5,    999.9999995,   0.9999999, 9.9999996, 1e-7,      -1e-7,        -0.004,     -0.0049,
+    4.35,    1234.5678,     12.25,     1.0 / 3,   1048576.0, -1048576.0,   16777216.0, 16777217.0,
+    1e10,    123456789.125, FLT_MAX,   -FLT_MAX,  FLT_MIN,   FLT_TRUE_MIN, 0.1f,       2.675f,
+    DBL_MAX, -DBL_MAX,      DBL_MIN,   5e-324};
 
 TEST(Fastfmt, FixedMatchesPrintfOnRoundingCases) {
   const int widths[] = {0, 1, 3, 8, 12, 40, fast_limit, -1, -9, -fast_limit};

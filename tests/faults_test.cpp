@@ -23,12 +23,10 @@ struct form {
   const char* meta_file;
   const char* data_file;
 };
-constexpr form forms[] = {{"tx2xml", "survey.xml", "survey.asc"},
-                          {"tx2ts", "survey.sss", "survey.asc"},
-                          {"tx2spss", "commands.xsp", "data.xsp"},
-                          {"tx2csv", "survey.txt", "survey.csv"},
-                          {"tx2sav", "survey.sav", "survey.sav"},
-                          {"tx2html", "codebook.html", "codebook.html"}};
+constexpr form forms[] = {
+    {"tx2xml", "survey.xml", "survey.asc"},  {"tx2ts", "survey.sss", "survey.asc"},
+    {"tx2spss", "commands.xsp", "data.xsp"}, {"tx2csv", "survey.txt", "survey.csv"},
+    {"tx2sav", "survey.sav", "survey.sav"},  {"tx2html", "codebook.html", "codebook.html"}};
 
 using job_bytes = std::map<std::string, std::string>;
 
@@ -99,9 +97,9 @@ TEST(Faults, WrongHeadersEndCleanly) {
     std::size_t at;
     std::string bytes;
   } damages[] = {
-      {"wrong type", 6, {'\0', 44}},         {"type out of range", 6, {'\0', 77}},
-      {"wrong version", 8, {'\0', 10}},      {"out-of-date format", 0, "UU"},
-      {"not a job file", 5, {'\0'}},         {"structure versions", 30, "\x7f"},
+      {"wrong type", 6, {'\0', 44}},    {"type out of range", 6, {'\0', 77}},
+      {"wrong version", 8, {'\0', 10}}, {"out-of-date format", 0, "UU"},
+      {"not a job file", 5, {'\0'}},    {"structure versions", 30, "\x7f"},
   };
   for (const auto& [name, bytes] : full) {
     if (bytes.size() < 64 || name == "descrips.inf") continue;  // no header

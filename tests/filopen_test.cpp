@@ -32,7 +32,7 @@ TEST(Filopen, NamesReachTheirDirectories) {
   const std::string n21(21, 'n'), n200(200, 'n');
   const struct {
     const char *perm, *temp, *suff;
-    char call;  // t: tmpopname, d: tmpdirname, o: foutname
+    char call;               // t: tmpopname, d: tmpdirname, o: foutname
     std::string name, path;  // "" for a refused name
   } cases[] = {
       {"P", "T", "", 't', "intermed.x", "T/intermed.x"},

@@ -10,8 +10,8 @@
 #include <string>
 #include <vector>
 
-#include "fmtlib/read/intermed.h"
 #include "fmtlib/driver/convert.h"
+#include "fmtlib/read/intermed.h"
 #include "testkit.h"
 
 namespace tx {
@@ -30,14 +30,20 @@ struct field {
 
 void put(field_context& ctx, const output_routines& row, std::FILE* f, const field& x) {
   switch (x.op) {
-    case 'f': return row.put_float(ctx, f, static_cast<float>(x.value), x.index);
-    case 'i': return row.put_int(ctx, f, static_cast<std::int32_t>(x.value), x.index);
-    case 's': return row.put_string(ctx, f, x.text, x.index);
-    default: return row.end_record(ctx, f);
+    case 'f':
+      return row.put_float(ctx, f, static_cast<float>(x.value), x.index);
+    case 'i':
+      return row.put_int(ctx, f, static_cast<std::int32_t>(x.value), x.index);
+    case 's':
+      return row.put_string(ctx, f, x.text, x.index);
+    default:
+      return row.end_record(ctx, f);
   }
 }
 
-std::vector<field> many(int n, field x) { return std::vector<field>(static_cast<std::size_t>(n), x); }
+std::vector<field> many(int n, field x) {
+  return std::vector<field>(static_cast<std::size_t>(n), x);
+}
 
 TEST(Funcs, FieldWritersWriteTheFormsBytes) {
   const std::string fifteen = [] {
@@ -54,27 +60,48 @@ TEST(Funcs, FieldWritersWriteTheFormsBytes) {
     std::vector<field> fields;
     std::string want;
   } cases[] = {
-      {row_fixed, {0, size_whole, 3, 0, 12, 12}, nullptr,
-       {{'f', 12}, {'i', 7, -3}, {'i', 5, 0}, {'r'}}, " 12  7  5\n"},
+      {row_fixed,
+       {0, size_whole, 3, 0, 12, 12},
+       nullptr,
+       {{'f', 12}, {'i', 7, -3}, {'i', 5, 0}, {'r'}},
+       " 12  7  5\n"},
       // Control bytes and bytes above 127 become blanks; the width stays.
       {row_fixed, {}, nullptr, {{'s', 0, -5, "a\tb"}, {'s', 0, -1, "x\xe9y"}}, "  a bx y"},
-      {row_fixed, {0, size_real, 10, 7, 12.25f, 1.5f}, nullptr, {{'f', 1.5}, {'f', 12.25}},
+      {row_fixed,
+       {0, size_real, 10, 7, 12.25f, 1.5f},
+       nullptr,
+       {{'f', 1.5}, {'f', 12.25}},
        " 1.500000012.2500000"},
-      {row_fixed, {0, size_whole, 10, 0, 3e9f, 3e9f}, nullptr, {{'f', 3e9}, {'f', -12.9}},
+      {row_fixed,
+       {0, size_whole, 10, 0, 3e9f, 3e9f},
+       nullptr,
+       {{'f', 3e9}, {'f', -12.9}},
        "3000000000       -12"},
       {row_fixed, {0, size_whole, 3, 0, 0, 0}, nullptr, {{'f', inf}, {'f', nan}}, "infnan"},
       {row_fixed, {0, size_text, 4, 2, 0, 0}, nullptr, {{'f', 2.5}, {'f', -0.125}}, "2.50-0.12"},
-      {row_spss, {}, nullptr,
+      {row_spss,
+       {},
+       nullptr,
        {{'f', 3}, {'f', 2.5}, {'f', 0.000001}, {'i', -1, -1}, {'s', 0, -1, "-99.99"}, {'r'}},
        " 3 2.5 0.000001 -1 -99.99\n"},
       // A line never reaches 80 characters; a longer field stands alone.
       {row_spss, {}, nullptr, nineteen, fifteen + "\n 1234 1234 1234 1234\n"},
-      {row_spss, {}, nullptr, {{'s', 0, -1, "xxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxx"}, {'i', 1, -1}, {'r'}},
-       " xxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxx\n 1\n"},
+      {row_spss,
+       {},
+       nullptr,
+       {{'s', 0, -1,
+         "xxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxx"},
+        {'i', 1, -1},
+        {'r'}},
+       " xxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxx\n "
+       "1\n"},
       {row_spss, {}, nullptr, {{'r'}, {'r'}}, "\n\n"},  // an empty case is a line too
       {row_spss, {}, " %.2f", {{'f', 2.5}, {'f', 3}, {'f', 0.01}, {'r'}}, " 2.5 3 0.01\n"},
-      {row_csv, {0, size_real, 0, 2, 0, 0}, nullptr,
-       {{'i', 1, -1}, {'i', 2, -1}, {'s', 0, 0, " "}, {'r'}, {'f', 2.5}, {'r'}}, "1\t2\t \n2.50\n"},
+      {row_csv,
+       {0, size_real, 0, 2, 0, 0},
+       nullptr,
+       {{'i', 1, -1}, {'i', 2, -1}, {'s', 0, 0, " "}, {'r'}, {'f', 2.5}, {'r'}},
+       "1\t2\t \n2.50\n"},
   };
   for (const auto& c : cases) {
     field_context ctx;

@@ -9,8 +9,8 @@
 #include <string>
 #include <vector>
 
-#include "fmtlib/driver/convert.h"
 #include "fmtlib/base/misc.h"
+#include "fmtlib/driver/convert.h"
 #include "testkit.h"
 
 namespace tx {
@@ -75,7 +75,7 @@ TEST(Options, ListItems) {
   } cases[] = {
       {"c;S;r=30;z", "1 0 0 2 30 0 1 0 d0"},
       {"-e ; q = 12", "0 1 0 0 0 12 0 0 d0"},  // a leading "-", blanks around "="
-      {";;C;;K;;", "1 0 1 0 0 0 0 0 d0"},       // either case, but for s and S
+      {";;C;;K;;", "1 0 1 0 0 0 0 0 d0"},      // either case, but for s and S
       {"s", "0 0 0 1 0 0 0 0 d0"},
       {"S;s", "0 0 0 1 0 0 0 0 d0"},
       {"c;c-;Z-;z;E;E-", "0 0 0 0 0 0 1 0 d0"},  // "-" after the letter: off
@@ -101,7 +101,8 @@ TEST(Options, ListItems) {
        "1 ERROR: Format specification \"f=8.2.1\" invalid ('TXSPSSRC')\n"},
       {"c; -f=-3", "1 0 0 0 0 0 0 0 d0", "",
        "1 ERROR: Format specification \"f=-3\" invalid ('TXSPSSRC')\n"},
-      {"f=x8", "0 0 0 0 0 0 0 0 d0", "", "1 ERROR: Format specification \"f=x8\" invalid ('TXSPSSRC')\n"},
+      {"f=x8", "0 0 0 0 0 0 0 0 d0", "",
+       "1 ERROR: Format specification \"f=x8\" invalid ('TXSPSSRC')\n"},
       {"f=8.2 ;z", "0 0 0 0 0 0 0 0 d0", "",
        "1 ERROR: Format specification \"f=8.2 \" invalid ('TXSPSSRC')\n"},
       // Width and decimals must fit an int: printf refuses more.
@@ -153,16 +154,22 @@ TEST(Options, CommandLine) {
       {{"-lm", "NA", "xml", "-l"}, "0 0 0 0 30 0 0 0 m'NA' d0", "xml xml p7 l1"},
       {{"-mp", "-9", "4", "-", "-q", "12"}, "0 0 0 0 30 12 0 0 m'-9' d0", "- xml p4 l0"},
       {{"-l", "-l", "-F", "-Z", "-k"}, "0 0 0 0 30 0 0 0 d0", "- xml p7 l2"},  // -F is not -f
-      {{"-r", "5", "-q", "x"}, "0 0 0 0 30 0 0 0 d0", "- xml p7 l0",
+      {{"-r", "5", "-q", "x"},
+       "0 0 0 0 30 0 0 0 d0",
+       "- xml p7 l0",
        "Specified value for r of 5" + below + "Specified value for q of 0" + below},
       // "--" ends the options: the next word is the directory, whatever it is.
       {{"-l", "--", "-f", "spss"}, "0 0 0 0 30 0 0 0 d0", "-f xml p7 l1"},
       {{"--", "--"}, "0 0 0 0 30 0 0 0 d0", "-- xml p7 l0"},
       {{"-l", "--"}, "0 0 0 0 30 0 0 0 d0", "- xml p7 l1"},
       // 8 is the shortest length taken, 7 the longest refused.
-      {{"-q", "8", "-r", "7"}, "0 0 0 0 30 8 0 0 d0", "- xml p7 l0",
+      {{"-q", "8", "-r", "7"},
+       "0 0 0 0 30 8 0 0 d0",
+       "- xml p7 l0",
        "Specified value for r of 7" + below},
-      {{"-r", "8", "-q", "7"}, "0 0 0 0 8 0 0 0 d0", "- xml p7 l0",
+      {{"-r", "8", "-q", "7"},
+       "0 0 0 0 8 0 0 0 d0",
+       "- xml p7 l0",
        "Specified value for q of 7" + below},
   };
   for (const auto& c : cases) {

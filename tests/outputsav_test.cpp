@@ -2,7 +2,6 @@
 // PSPP, R haven and the readstat command against the SPSS syntax form of the
 // same job (tests/readers/sav_check.py).
 #include "write/outputsav.h"
-#include "write/names.h"
 
 #include <gtest/gtest.h>
 
@@ -15,6 +14,7 @@
 
 #include "fmtlib/base/run_state.h"
 #include "testkit.h"
+#include "write/names.h"
 
 namespace tx {
 namespace {
@@ -84,9 +84,10 @@ TEST(Outputsav, TextsBecomeUtf8) {
     std::string utf8;
   } cases[] = {
       {"Caf\xe9 \x80", 255, "Caf\xc3\xa9 \xe2\x82\xac"},
-      {"a\tb\nc\x7f\x81\x8d\x8f\x90\x9d" "d", 255, "a b c      d"},  // controls, undefined
-      {"Don\x92t \x85 \x93q\x94 \x96 \x9f", 255,
-       "Don\u2019t \u2026 \u201cq\u201d \u2013 \u0178"},
+      {"a\tb\nc\x7f\x81\x8d\x8f\x90\x9d"
+       "d",
+       255, "a b c      d"},  // controls, undefined
+      {"Don\x92t \x85 \x93q\x94 \x96 \x9f", 255, "Don\u2019t \u2026 \u201cq\u201d \u2013 \u0178"},
       {"\xa0\xaf\xff", 255, "\xc2\xa0\xc2\xaf\xc3\xbf"},
       {std::string("ab\0cd", 5), 255, "ab"},
       {"abc\xe9", 4, "abc"},  // a character is never split

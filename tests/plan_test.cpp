@@ -180,10 +180,11 @@ TEST(Plan, ReadyTextsAreTheFieldWritersBytes) {
   const struct {
     const char* form;
     run_options options;
-  } runs[] = {{"xml", {}},          {"spss", {}},          {"csv", {}},         {"sav", {}},
-              {"xml", positions},   {"spss", positions},   {"csv", positions},  {"sav", positions},
-              {"xml", tab_missing}, {"spss", long_missing}, {"csv", tab_missing},
-              {"spss", ten_missing}, {"spss", text_codes},  {"csv", text_codes}};
+  } runs[] = {
+      {"xml", {}},          {"spss", {}},           {"csv", {}},          {"sav", {}},
+      {"xml", positions},   {"spss", positions},    {"csv", positions},   {"sav", positions},
+      {"xml", tab_missing}, {"spss", long_missing}, {"csv", tab_missing}, {"spss", ten_missing},
+      {"spss", text_codes}, {"csv", text_codes}};
   std::mt19937 random(20261207);
   for (const auto& r : runs) {
     loaded_job job(dir.path, r.form, r.options);

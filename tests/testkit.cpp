@@ -67,8 +67,8 @@ scoped_env::~scoped_env() {
 
 namespace {
 
-const char* const job_variables[] = {"TXSPSSRC", "TXTEMP", "TXPERM", "TXSUFF", "TXHOME",
-                                     "SOURCE_DATE_EPOCH"};
+const char* const job_variables[] = {"TXSPSSRC", "TXTEMP", "TXPERM",
+                                     "TXSUFF",   "TXHOME", "SOURCE_DATE_EPOCH"};
 
 // Unsets the job variables for the scope (and restores them afterwards).
 struct cleared_env {
@@ -196,17 +196,17 @@ testing::AssertionResult same_bytes(const std::string& expected, const std::stri
   if (expected == actual) return testing::AssertionSuccess();
   std::size_t at = 0;
   while (at < expected.size() && at < actual.size() && expected[at] == actual[at]) ++at;
-  const std::size_t line = 1 + static_cast<std::size_t>(
-                                   std::count(expected.begin(), expected.begin() + at, '\n'));
+  const std::size_t line =
+      1 + static_cast<std::size_t>(std::count(expected.begin(), expected.begin() + at, '\n'));
   auto context = [at](const std::string& s) {
     const std::size_t from = s.rfind('\n', at == 0 ? 0 : at - 1);
     const std::size_t start = from == std::string::npos ? 0 : from + 1;
     return s.substr(start, std::min<std::size_t>(120, s.size() - start));
   };
-  return testing::AssertionFailure() << "first difference at byte " << at << ", line " << line
-                                     << " (sizes " << expected.size() << " and " << actual.size()
-                                     << ")\nexpected: " << context(expected)
-                                     << "\nactual:   " << context(actual);
+  return testing::AssertionFailure()
+         << "first difference at byte " << at << ", line " << line << " (sizes " << expected.size()
+         << " and " << actual.size() << ")\nexpected: " << context(expected)
+         << "\nactual:   " << context(actual);
 }
 
 std::string capture(const std::function<void(std::FILE*)>& fn) {

@@ -11,8 +11,8 @@
 #include <utility>
 #include <vector>
 
-#include "fmtlib/driver/convert.h"
 #include "fmtlib/base/misc.h"
+#include "fmtlib/driver/convert.h"
 
 namespace testkit {
 

@@ -7,8 +7,16 @@ namespace tx {
 
 inline constexpr int n_desc_handles = 4;
 
-enum desc_type { desc_any = 0, desc_axis = 1, desc_inc = 2, desc_alph = 3, desc_bit = 4,
-                 desc_axlist = 5, desc_weight = 6, desc_group = 7 };
+enum desc_type {
+  desc_any = 0,
+  desc_axis = 1,
+  desc_inc = 2,
+  desc_alph = 3,
+  desc_bit = 4,
+  desc_axlist = 5,
+  desc_weight = 6,
+  desc_group = 7
+};
 
 int DescsLoad(const char* path, int extra_slots, int can_grow, int* count);
 int DescsCreate(int slots, int can_grow);

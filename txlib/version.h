@@ -51,9 +51,9 @@ std::int32_t longrd(int fd);
 void hd_copyright(std::FILE* stream, int flag);
 
 // Split fields; rec points at the record's first byte.
-int ax_heap(const std::uint8_t* axis_rec);      // short at 20 if > 0, else wide at 4
-int axinf_heap(const std::uint8_t* list_rec);   // short at 32 if > 0, else wide at 4
-int el_textoff(const std::uint8_t* elem_rec);   // short at 36 + 32768 * byte 53
+int ax_heap(const std::uint8_t* axis_rec);     // short at 20 if > 0, else wide at 4
+int axinf_heap(const std::uint8_t* list_rec);  // short at 32 if > 0, else wide at 4
+int el_textoff(const std::uint8_t* elem_rec);  // short at 36 + 32768 * byte 53
 void s_axheap(std::uint8_t* axis_rec, int size);
 void s_axinfheap(std::uint8_t* list_rec, int size);
 void s_eltxtoff(std::uint8_t* elem_rec, int offset);

@@ -5,10 +5,9 @@
 #include <unistd.h>
 
 #include <algorithm>
-
 #include <cerrno>
-#include <cstdio>
 #include <climits>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
@@ -180,7 +179,7 @@ void morestvars(run_state& run) {
     run.stvars.reserve(run.stvarmax);
   } catch (const std::bad_alloc&) {
     errormess(0, run.stvars.empty() ? "unable to allocate memory for stvars[]"
-                                     : "unable to reallocate memory for stvars[]");
+                                    : "unable to reallocate memory for stvars[]");
   }
 }
 

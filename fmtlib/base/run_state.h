@@ -40,7 +40,7 @@ struct driver_row {
   int suffix_length;
   std::string default_missing;  // replaced by the -m text at start-up
   const char* meta_file;
-  const char* data_file;     // null: a one-file form, whose writer also writes the cases
+  const char* data_file;  // null: a one-file form, whose writer also writes the cases
   writer_fn writer;
   int routines;  // row of outputroutines for the data file
 };
@@ -135,8 +135,8 @@ struct commands_state {
 };
 
 struct outputxml_state {
-  file_ptr fp_commands;            // "survey.xml"
-  int varnum = 0;                  // ident of the last variable written
+  file_ptr fp_commands;                   // "survey.xml"
+  int varnum = 0;                         // ident of the last variable written
   std::unordered_set<std::string> names;  // variable names written so far, in lower case
 };
 

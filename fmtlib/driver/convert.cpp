@@ -7,17 +7,17 @@
 #include <cerrno>
 #include <cstring>
 
+#include "base/misc.h"
+#include "base/showmsg.h"
+#include "base/staging.h"
+#include "driver/options.h"
+#include "driver/ptf.h"
 #include "model/statvars.h"
 #include "model/xtostats.h"
 #include "read/axinf.h"
 #include "read/init.h"
 #include "read/intermed.h"
 #include "read/title.h"
-#include "base/misc.h"
-#include "base/staging.h"
-#include "driver/options.h"
-#include "driver/ptf.h"
-#include "base/showmsg.h"
 #include "txlib/xdate.h"
 #include "write/commands.h"
 #include "write/data.h"
@@ -33,8 +33,8 @@ namespace tx {
 std::array<driver_row, n_drivers + 1> default_drivers() {
   // The order is the search order for the program name's ending.
   return {{
-      {form_classic, "classic", "classic", "Triple S", 7, " ", "survey.sss", "survey.asc",
-       outputts, row_fixed},
+      {form_classic, "classic", "classic", "Triple S", 7, " ", "survey.sss", "survey.asc", outputts,
+       row_fixed},
       {form_spss, "spss", "spss", "SPSS", 4, "-99.99", "commands.xsp", "data.xsp", outputspss,
        row_spss},
       {form_classic, "ts", "classic", "Triple S", 2, " ", "survey.sss", "survey.asc", outputts,

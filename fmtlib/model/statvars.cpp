@@ -4,9 +4,9 @@
 #include <cstdio>
 #include <cstring>
 
+#include "base/run_state.h"
 #include "model/xtostats.h"
 #include "read/axinf.h"
-#include "base/run_state.h"
 
 namespace tx {
 

@@ -7,11 +7,11 @@
 #include <string>
 #include <vector>
 
-#include "read/axinf.h"
-#include "read/intermed.h"
 #include "base/misc.h"
 #include "base/run_state.h"
 #include "base/showmsg.h"
+#include "read/axinf.h"
+#include "read/intermed.h"
 #include "txlib/bytes.h"
 #include "txlib/descrips.h"
 #include "txlib/filopen.h"

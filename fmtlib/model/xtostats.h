@@ -17,9 +17,9 @@ struct size_detail;
 enum stat_type { type_single = 1, type_yesno = 2, type_numeric = 3 };
 
 struct stat_var {
-  std::int16_t type;  // stat_type
-  char* name;         // internal name, key of `items`
-  axis_info* axis;    // none for incs and weights
+  std::int16_t type;   // stat_type
+  char* name;          // internal name, key of `items`
+  axis_info* axis;     // none for incs and weights
   const void* parent;  // axis_head (types 1, 2), inc_info (inc), weight_slot (weight)
   std::int32_t index;
   char* text;  // description, or none
@@ -39,10 +39,10 @@ struct inc_info {
 // One node of the variable group list.
 struct stat_node {
   stat_var* var;
-  int count;           // on a group's first node: variables in the group
-  int width;           // Triple-S: width of a non-numeric variable alone in its group
-  size_detail* size;   // numeric variables: their size record
-  stat_node* member;   // next variable of the same group
+  int count;             // on a group's first node: variables in the group
+  int width;             // Triple-S: width of a non-numeric variable alone in its group
+  size_detail* size;     // numeric variables: their size record
+  stat_node* member;     // next variable of the same group
   stat_node* nextgroup;  // first node of the next group
 };
 

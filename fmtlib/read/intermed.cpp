@@ -9,11 +9,11 @@
 #include <span>
 #include <string>
 
-#include "read/axinf.h"
 #include "base/misc.h"
 #include "base/nstore.h"
 #include "base/run_state.h"
 #include "base/showmsg.h"
+#include "read/axinf.h"
 #include "txlib/bytes.h"
 #include "txlib/version.h"
 

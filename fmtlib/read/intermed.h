@@ -7,8 +7,8 @@
 #include <span>
 #include <vector>
 
-#include "read/readahead.h"
 #include "base/run_state.h"
+#include "read/readahead.h"
 
 namespace tx {
 

@@ -10,7 +10,8 @@ char* case_field(char* out, double value) {
     *out = static_cast<char>(sysmis_code);
     return out + 1;
   }
-  if (value >= 1 - compression_bias && value <= 251 - compression_bias && value == std::trunc(value)) {
+  if (value >= 1 - compression_bias && value <= 251 - compression_bias &&
+      value == std::trunc(value)) {
     *out = static_cast<char>(static_cast<std::uint8_t>(value + compression_bias));
     return out + 1;
   }

@@ -2,13 +2,13 @@
 
 #include <cstring>
 
+#include "base/misc.h"
+#include "base/run_state.h"
+#include "base/showmsg.h"
 #include "model/statvars.h"
 #include "model/xtostats.h"
 #include "read/axinf.h"
 #include "read/title.h"
-#include "base/misc.h"
-#include "base/run_state.h"
-#include "base/showmsg.h"
 
 namespace tx {
 

@@ -211,7 +211,7 @@ struct pass_output {
   write_behind writer;
   const char* name;
   std::optional<bytecode_encoder> encoder;
-  out_buffer encoded;              // the encoder's output on its way to the writer
+  out_buffer encoded;               // the encoder's output on its way to the writer
   std::size_t fields_per_case = 0;  // system file: the fields of every case
 
   pass_output(std::FILE* out, const char* file_name) : writer(out), name(file_name) {}

@@ -84,7 +84,8 @@ bool scaled(double value, int decimals, std::uint64_t& n) {
 // written whatever the fill.
 constexpr std::size_t blank_room = 32;
 char* blanks(char* out, std::size_t n, int width) {
-  const std::size_t w = width < 0 ? 0u - static_cast<std::size_t>(width) : static_cast<std::size_t>(width);
+  const std::size_t w =
+      width < 0 ? 0u - static_cast<std::size_t>(width) : static_cast<std::size_t>(width);
   const std::size_t fill = w > n ? w - n : 0;
   if (fill <= blank_room)
     std::memset(out, ' ', blank_room);

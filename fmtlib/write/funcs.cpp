@@ -91,7 +91,9 @@ void spss_append(field_context& ctx, std::FILE* stream, std::string_view text,
   field_end(ctx, stream, p + text.size());
 }
 
-char* csv_separator(field_context& ctx, char* p) { return put_separator(csv_layout, ctx.record, p); }
+char* csv_separator(field_context& ctx, char* p) {
+  return put_separator(csv_layout, ctx.record, p);
+}
 
 }  // namespace
 
@@ -306,7 +308,6 @@ void outcsv_r(field_context& ctx, std::FILE* stream) {
   put_bytes(ctx, stream, "\n");
   ctx.record.fields = 0;
 }
-
 
 // Row 4: the system file's fields in the form of a case.
 

@@ -3,12 +3,12 @@
 #include <ctime>
 #include <string>
 
+#include "base/misc.h"
+#include "base/run_state.h"
 #include "model/statvars.h"
 #include "model/xtostats.h"
 #include "read/axinf.h"
 #include "read/title.h"
-#include "base/misc.h"
-#include "base/run_state.h"
 #include "write/data.h"
 #include "write/funcs.h"
 
@@ -120,7 +120,9 @@ void output_csv_labels(run_state& run, std::FILE* f, const stat_node* node, int 
                  from_axis ? line_text(v->axis->head->name).c_str() : question.c_str());
     std::fprintf(f, "Question label: %s\n", question.c_str());
     std::fprintf(f, "Variable type: %s\n",
-                 k != 0 ? "multiple" : v->type == type_numeric ? "value" : "single");
+                 k != 0                    ? "multiple"
+                 : v->type == type_numeric ? "value"
+                                           : "single");
   }
   const value_list* vl = s->vallist;
   const int count = vl != nullptr ? vl->count : 0;

@@ -19,13 +19,13 @@
 #include <string>
 #include <unordered_set>
 
+#include "base/misc.h"
+#include "base/run_state.h"
+#include "base/showmsg.h"
 #include "model/statvars.h"
 #include "model/xtostats.h"
 #include "read/axinf.h"
 #include "read/title.h"
-#include "base/misc.h"
-#include "base/run_state.h"
-#include "base/showmsg.h"
 #include "write/bytecode.h"
 #include "write/data.h"
 #include "write/funcs.h"
@@ -44,13 +44,14 @@ struct sav_state {
     void operator()(readstat_writer_t* w) const { readstat_writer_free(w); }
   };
   std::unique_ptr<readstat_writer_t, writer_free> writer;
-  file_ptr file;             // "survey.sav"
+  file_ptr file;  // "survey.sav"
   const char* name = nullptr;
-  std::size_t nvars = 0;     // fields of a case
-  bool holding = true;       // ReadStat's bytes are held until the dictionary is complete
-  std::string held;          // its bytes
-  std::string mrsets;        // the multiple response sets, "$name=D..." lines without member names
-  std::vector<std::vector<std::size_t>> members;  // per line of mrsets: its variables' field numbers
+  std::size_t nvars = 0;  // fields of a case
+  bool holding = true;    // ReadStat's bytes are held until the dictionary is complete
+  std::string held;       // its bytes
+  std::string mrsets;     // the multiple response sets, "$name=D..." lines without member names
+  std::vector<std::vector<std::size_t>>
+      members;  // per line of mrsets: its variables' field numbers
   bool write_failed = false;
   const char* f_item = nullptr;  // the f item's "w.d"; null: none
 };
@@ -136,8 +137,8 @@ std::size_t find_terminator(const char* file, const std::string& d,
   std::size_t at = 176;
   auto need = [&](std::size_t n) {
     if (n > d.size() || at > d.size() - n)
-      stop_run(1, format_text("ERROR: cannot write \"%s\": ReadStat's dictionary ends early\n",
-                              file));
+      stop_run(1,
+               format_text("ERROR: cannot write \"%s\": ReadStat's dictionary ends early\n", file));
   };
   auto word = [&](std::size_t k) { return int_at(d, at + 4 * k); };
   for (;;) {
@@ -193,7 +194,8 @@ std::string mrsets_record(const sav_state& s, const std::vector<std::string>& sh
   for (std::size_t start = 0, end; start < s.mrsets.size(); start = end + 1, ++line) {
     end = s.mrsets.find('\n', start);
     text.append(s.mrsets, start, end - start);
-    for (const std::size_t field : s.members[line]) text.append(" ").append(lower_ascii(short_names[field]));
+    for (const std::size_t field : s.members[line])
+      text.append(" ").append(lower_ascii(short_names[field]));
     text += '\n';
   }
   std::string record(16, '\0');
@@ -347,7 +349,8 @@ void add_set(run_state& run, sav_state& s, const stat_node* g, std::size_t first
   const std::string yes = std::to_string(g->var->values[1]);
   const char* label = g->var->spssvar->label;
   const std::string text = has_text(label) ? sav_text(label, max_var_label) : "";
-  s.mrsets.append(name).append(format_text("=D%zu %s %zu ", yes.size(), yes.c_str(), text.size()))
+  s.mrsets.append(name)
+      .append(format_text("=D%zu %s %zu ", yes.size(), yes.c_str(), text.size()))
       .append(text)
       .append("\n");
   s.members.push_back(std::move(fields));
@@ -359,7 +362,8 @@ void write_dictionary(run_state& run, sav_state& s) {
   check(s, readstat_writer_set_compression(w, READSTAT_COMPRESS_ROWS), "compression");
   check(s, readstat_writer_set_file_timestamp(w, run.now), "time stamp");
   if (run.title != nullptr && run.title->count > 0 && has_text(run.title->lines[0]))
-    check(s, readstat_writer_set_file_label(w, sav_text(run.title->lines[0], max_file_label).c_str()),
+    check(s,
+          readstat_writer_set_file_label(w, sav_text(run.title->lines[0], max_file_label).c_str()),
           "file label");
 
   // The names of the SPSS syntax form, valid and unique ignoring case under

@@ -2,15 +2,15 @@
 
 #include <ctime>
 
+#include "base/misc.h"
+#include "base/run_state.h"
 #include "model/statvars.h"
 #include "model/xtostats.h"
 #include "read/axinf.h"
 #include "read/title.h"
-#include "base/misc.h"
-#include "base/run_state.h"
 #include "write/data.h"
-#include "write/names.h"
 #include "write/funcs.h"
+#include "write/names.h"
 
 namespace tx {
 
@@ -108,7 +108,8 @@ void tsss_header(run_state& run, std::FILE* f) {
     std::fputs("unknown", f);
   } else {
     for (int i = 0; i < run.title->count; ++i)
-      std::fprintf(f, "%s ", tsss_convstr(run.title->lines[i] != nullptr ? run.title->lines[i] : "").c_str());
+      std::fprintf(f, "%s ",
+                   tsss_convstr(run.title->lines[i] != nullptr ? run.title->lines[i] : "").c_str());
   }
   std::fputs("\"\n\t\tRecord A\n", f);
 }
@@ -155,7 +156,9 @@ void output_tss_labels(run_state& run, std::FILE* f, const stat_node* node, int 
                  tsss_convstr(name).c_str());
     std::fprintf(f, "\t\t\tLabel \"%s\"\n", tsss_convstr(label).c_str());
     std::fprintf(f, "\t\t\tType %s\n",
-                 k != 0 ? "multiple" : v->type == type_numeric ? "quantity" : "single");
+                 k != 0                    ? "multiple"
+                 : v->type == type_numeric ? "quantity"
+                                           : "single");
     std::fprintf(f, "\t\t\tPosition %d", first);
     if (last != first) std::fprintf(f, " to %d", last);
     std::fputs("\n", f);

@@ -5,32 +5,31 @@
 #include <cstdio>
 #include <ctime>
 
+#include "base/misc.h"
+#include "base/run_state.h"
 #include "model/statvars.h"
 #include "model/xtostats.h"
 #include "read/axinf.h"
 #include "read/title.h"
-#include "base/misc.h"
-#include "base/run_state.h"
 #include "write/data.h"
-#include "write/names.h"
 #include "write/funcs.h"
+#include "write/names.h"
 
 namespace tx {
 
 namespace {
 
 constexpr std::array<const char*, 96> latin1_names = {
-    "nbsp",   "iexcl",  "cent",   "pound",  "curren", "yen",    "brvbar", "sect",
-    "uml",    "copy",   "ordf",   "laquo",  "not",    "shy",    "reg",    "",  // 175 stays as it is
-    "deg",    "plusmn", "sup2",   "sup3",   "acute",  "micro",  "para",   "middot",
-    "cedil",  "sup1",   "ordm",   "raquo",  "frac14", "frac12", "frac34", "iquest",
-    "Agrave", "Aacute", "Acirc",  "Atilde", "Auml",   "Aring",  "AElig",  "Ccedil",
-    "Egrave", "Eacute", "Ecirc",  "Euml",   "Igrave", "Iacute", "Icirc",  "Iuml",
-    "ETH",    "Ntilde", "Ograve", "Oacute", "Ocirc",  "Otilde", "Ouml",   "times",
-    "Oslash", "Ugrave", "Uacute", "Ucirc",  "Uuml",   "Yacute", "THORN",  "szlig",
-    "agrave", "aacute", "acirc",  "atilde", "auml",   "aring",  "aelig",  "ccedil",
-    "egrave", "eacute", "ecirc",  "euml",   "igrave", "iacute", "icirc",  "iuml",
-    "eth",    "ntilde", "ograve", "oacute", "ocirc",  "otilde", "ouml",   "divide",
+    "nbsp",   "iexcl",  "cent",   "pound",  "curren", "yen",    "brvbar", "sect",   "uml",
+    "copy",   "ordf",   "laquo",  "not",    "shy",    "reg",    "",  // 175 stays as it is
+    "deg",    "plusmn", "sup2",   "sup3",   "acute",  "micro",  "para",   "middot", "cedil",
+    "sup1",   "ordm",   "raquo",  "frac14", "frac12", "frac34", "iquest", "Agrave", "Aacute",
+    "Acirc",  "Atilde", "Auml",   "Aring",  "AElig",  "Ccedil", "Egrave", "Eacute", "Ecirc",
+    "Euml",   "Igrave", "Iacute", "Icirc",  "Iuml",   "ETH",    "Ntilde", "Ograve", "Oacute",
+    "Ocirc",  "Otilde", "Ouml",   "times",  "Oslash", "Ugrave", "Uacute", "Ucirc",  "Uuml",
+    "Yacute", "THORN",  "szlig",  "agrave", "aacute", "acirc",  "atilde", "auml",   "aring",
+    "aelig",  "ccedil", "egrave", "eacute", "ecirc",  "euml",   "igrave", "iacute", "icirc",
+    "iuml",   "eth",    "ntilde", "ograve", "oacute", "ocirc",  "otilde", "ouml",   "divide",
     "oslash", "ugrave", "uacute", "ucirc",  "uuml",   "yacute", "thorn",  "yuml"};
 
 constexpr std::array<const char*, 256> make_charmap() {
@@ -128,8 +127,8 @@ void write_numeric_values(std::FILE* f, const size_detail& d) {
     std::fprintf(f, "<value code=\"%.*f\">the only valid value</value>\n", d.decimals,
                  static_cast<double>(d.min));
   else
-    std::fprintf(f, "<range from=\"%.*f\" to=\"%.*f\"/>\n", d.decimals,
-                 static_cast<double>(d.min), d.decimals, static_cast<double>(d.max));
+    std::fprintf(f, "<range from=\"%.*f\" to=\"%.*f\"/>\n", d.decimals, static_cast<double>(d.min),
+                 d.decimals, static_cast<double>(d.max));
   std::fputs("\t\t\t\t</values>\n", f);
 }
 

@@ -47,7 +47,7 @@ std::string encode_cases(const std::vector<double>& values, std::size_t fields_p
                          const std::vector<std::size_t>& batch_cases, std::string& problem) {
   const std::size_t cases = fields_per_case == 0 ? 0 : values.size() / fields_per_case;
   tx::bytecode_encoder encoder;
-  tx::out_buffer sink, encoded;
+  tx::out_buffer sink;
   std::string file;
   std::size_t next_batch = 0;
   // One batch at least: a pass over no cases hands over one empty batch.
@@ -55,25 +55,26 @@ std::string encode_cases(const std::vector<double>& values, std::size_t fields_p
   do {
     std::size_t n = batch_cases.empty() ? cases : batch_cases[next_batch++ % batch_cases.size()];
     n = std::min(std::max<std::size_t>(n, 1), cases - first);
+    // The room the encoder keeps before a buffer's fields, as the data
+    // writer's buffers keep it.
+    sink.used = 0;
+    sink.commit(sink.room(tx::bytecode_encoder::front_room) + tx::bytecode_encoder::front_room);
     for (std::size_t i = first * fields_per_case; i < (first + n) * fields_per_case; ++i) {
       char* p = sink.room(tx::case_field_room);
       sink.commit(tx::case_field(p, values[i]));
     }
-    const std::size_t fields =
-        encoder.add(encoded, sink.bytes.data(), sink.bytes.data() + sink.used);
+    std::size_t begin = 0;
+    const std::size_t fields = encoder.encode(sink, begin);
     if (fields != n * fields_per_case && problem.empty())
       problem = "the encoder took " + std::to_string(fields) + " fields of " +
                 std::to_string(n * fields_per_case) + " in the batch from case " +
                 std::to_string(first);
-    sink.used = 0;
-    const std::string open_block = encoder.cut_open_block(encoded);
-    file.append(encoded.bytes.data(), encoded.used);
-    encoded.used = 0;
-    encoder.resume(encoded, open_block);
+    file.append(sink.bytes.data() + begin, sink.used - begin);
     first += n;
   } while (first < cases);
-  encoder.finish();
-  file.append(encoded.bytes.data(), encoded.used);
+  sink.used = 0;
+  encoder.finish(sink);
+  file.append(sink.bytes.data(), sink.used);
   return file;
 }
 

@@ -22,7 +22,7 @@ std::string decode_bytecode(std::string_view bytes, std::size_t count, std::vect
 // case_field and bytecode_encoder as the system file's data pass does: in
 // batches of batch_cases[0], batch_cases[1], ... cases (taken in turn again
 // after the last; a 0 counts as 1; none: one batch of all), each batch's
-// whole blocks handed over and its open block carried into the next. A
+// whole groups handed over and its open group carried into the next. A
 // batch whose count of fields the encoder gets wrong is reported in
 // `problem`.
 std::string encode_cases(const std::vector<double>& values, std::size_t fields_per_case,

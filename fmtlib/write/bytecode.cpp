@@ -20,63 +20,83 @@ char* case_field(char* out, double value) {
   return out + 1 + sizeof value;
 }
 
-// A run of one-byte codes goes in with one copy while the open block holds
-// no 8-byte value, since blocks without values lie end to end; a raw-value
-// code, and codes while values wait after the open block, go one at a time.
-std::size_t bytecode_encoder::add(out_buffer& out, const char* p, const char* end) {
-  const auto n_bytes = static_cast<std::size_t>(end - p);
-  // The fields, and the codes of one block not yet filled.
-  char* bytes = out.room(n_bytes + 16) - out.used;
-  std::size_t used = out.used;
-  std::size_t fields = 0;
-  while (p != end) {
-    const bool open = codes != 8;
-    if (static_cast<std::uint8_t>(*p) != raw_code && (!open || used == command + 8)) {
-      const void* raw = std::memchr(p, raw_code, static_cast<std::size_t>(end - p));
-      const char* run_end = raw != nullptr ? static_cast<const char*>(raw) : end;
-      const auto n = static_cast<std::size_t>(run_end - p);
-      const std::size_t base = open ? command : used;
-      const std::size_t total = (open ? static_cast<std::size_t>(codes) : 0) + n;
-      std::memcpy(bytes + base + total - n, p, n);
-      command = base + 8 * ((total - 1) / 8);  // the last block the run reaches
-      codes = static_cast<int>(total - (command - base));
-      std::memset(bytes + base + total, 0, 8 - static_cast<std::size_t>(codes));
-      used = command + 8;
-      fields += n;
-      p = run_end;
-      continue;
+namespace {
+
+// The size of the field at p in the form of a case.
+std::size_t field_size(const char* p) {
+  return static_cast<std::uint8_t>(*p) == raw_code ? 1 + sizeof(double) : 1;
+}
+
+// A group of eight fields at p: its codes first, then its raw values, in
+// place. Returns the end of the group, or null when fewer than eight fields
+// lie before `end`.
+char* rewrite_group(char* p, const char* end) {
+  char codes[8];
+  char values[8 * sizeof(double)];
+  std::size_t n_values = 0;
+  const char* q = p;
+  for (int k = 0; k < 8; ++k) {
+    if (q == end) return nullptr;
+    codes[k] = *q;
+    if (static_cast<std::uint8_t>(*q) == raw_code) {
+      std::memcpy(values + sizeof(double) * n_values++, q + 1, sizeof(double));
+      q += 1 + sizeof(double);
+    } else {
+      ++q;
     }
-    const auto code = static_cast<std::uint8_t>(*p++);
-    if (codes == 8) {
-      command = used;
-      std::memset(bytes + used, 0, 8);
-      used += 8;
-      codes = 0;
-    }
-    bytes[command + static_cast<std::size_t>(codes++)] = static_cast<char>(code);
-    if (code == raw_code) {
-      std::memcpy(bytes + used, p, 8);
-      used += 8;
-      p += 8;
-    }
-    ++fields;
   }
-  out.used = used;
-  return fields;
+  std::memcpy(p, codes, 8);
+  std::memcpy(p + 8, values, sizeof(double) * n_values);
+  return p + 8 + sizeof(double) * n_values;
 }
 
-std::string bytecode_encoder::cut_open_block(out_buffer& out) {
-  if (codes == 8) return {};
-  std::string block(out.bytes.data() + command, out.used - command);
-  out.used = command;
-  command = 0;
-  return block;
+}  // namespace
+
+std::size_t bytecode_encoder::encode(out_buffer& buffer, std::size_t& begin) {
+  char* const base = buffer.bytes.data();
+  begin = front_room - open.size();
+  std::memcpy(base + begin, open.data(), open.size());
+  const std::size_t waiting = open_fields;
+  char* p = base + begin;
+  char* const end = base + buffer.used;
+  std::size_t fields = 0;
+  for (;;) {
+    // Up to the next raw-value code every field is one byte, and every
+    // whole group of them is in bytecode already.
+    const void* raw = std::memchr(p, raw_code, static_cast<std::size_t>(end - p));
+    const auto plain =
+        static_cast<std::size_t>((raw != nullptr ? static_cast<const char*>(raw) : end) - p);
+    p += plain / 8 * 8;
+    fields += plain / 8 * 8;
+    char* const next = rewrite_group(p, end);
+    if (next == nullptr) break;
+    p = next;
+    fields += 8;
+  }
+  open.assign(p, static_cast<std::size_t>(end - p));
+  open_fields = 0;
+  for (const char* q = open.data(); q != open.data() + open.size(); q += field_size(q))
+    ++open_fields;
+  buffer.used = static_cast<std::size_t>(p - base);
+  return fields + open_fields - waiting;
 }
 
-void bytecode_encoder::resume(out_buffer& out, std::string_view open_block) {
-  char* p = out.room(open_block.size());
-  std::memcpy(p, open_block.data(), open_block.size());
-  out.commit(p + open_block.size());
+void bytecode_encoder::finish(out_buffer& buffer) {
+  if (open_fields == 0) return;
+  char* const start = buffer.room(8 + open.size());
+  char* p = start + 8;
+  std::memset(start, 0, 8);
+  std::size_t k = 0;
+  for (const char* q = open.data(); q != open.data() + open.size(); q += field_size(q)) {
+    start[k++] = *q;
+    if (static_cast<std::uint8_t>(*q) == raw_code) {
+      std::memcpy(p, q + 1, sizeof(double));
+      p += sizeof(double);
+    }
+  }
+  buffer.commit(p);
+  open.clear();
+  open_fields = 0;
 }
 
 }  // namespace tx

@@ -28,23 +28,27 @@ inline constexpr std::size_t case_field_room = 9;
 // Returns the end of the field.
 char* case_field(char* out, double value);
 
-// Compresses fields in the form of a case into the bytecode, into an output
-// buffer. The block still open at the end of a buffer is carried into the
-// next one, since values may still follow it.
+// Compresses the fields of a pass into the bytecode, buffer after buffer,
+// where they lie: a group of eight fields takes as many bytes in the form of
+// a case as in bytecode (its raw values only move behind its eight codes).
+// The fields of a group still open at the end of a buffer wait, and go in
+// front of the next buffer's fields, into the room kept before them.
 struct bytecode_encoder {
-  std::size_t command = 0;  // offset in the buffer of the open block of eight codes
-  int codes = 8;            // codes used in that block; 8: none open
+  // Room a buffer keeps before its fields for the waiting ones: up to seven
+  // fields of nine bytes.
+  static constexpr std::size_t front_room = 64;
 
-  // Appends the fields from p to end (whole fields) to out; returns their
-  // number.
-  std::size_t add(out_buffer& out, const char* p, const char* end);
-  // Cuts the open block and the values after it off the end of out, which
-  // then holds whole blocks only, and returns them.
-  std::string cut_open_block(out_buffer& out);
-  // Puts a block cut off before at the start of the empty out.
-  void resume(out_buffer& out, std::string_view open_block);
-  // Closes the last block: its unused codes are 0 already.
-  void finish() { codes = 8; }
+  std::string open;  // the fields of the open group, in the form of a case
+  std::size_t open_fields = 0;
+
+  // Puts the fields of buffer[front_room, used) (whole fields in the form of
+  // a case) into bytecode in place, after the waiting fields, which go into
+  // the room before them; takes the fields of the group left open at the
+  // end out to wait. The bytecode is then buffer[begin, used). Returns the
+  // number of fields the buffer brought.
+  std::size_t encode(out_buffer& buffer, std::size_t& begin);
+  // The last group, its codes padded with 0, at the end of `buffer`.
+  void finish(out_buffer& buffer);
 };
 
 }  // namespace tx

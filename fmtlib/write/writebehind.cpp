@@ -23,7 +23,8 @@ void write_behind::run() {
     const bool failed = error_ != 0;
     guard.unlock();
     int reason = 0;
-    if (!failed && std::fwrite(block.bytes.data(), 1, block.used, stream_) != block.used)
+    const std::size_t n = block.used - block.begin;
+    if (!failed && std::fwrite(block.bytes.data() + block.begin, 1, n, stream_) != n)
       reason = errno != 0 ? errno : EIO;
     guard.lock();
     if (reason != 0 && error_ == 0) error_ = reason;
@@ -33,10 +34,11 @@ void write_behind::run() {
   }
 }
 
-std::vector<char> write_behind::hand_over(std::vector<char> block, std::size_t used) {
+std::vector<char> write_behind::hand_over(std::vector<char> block, std::size_t used,
+                                          std::size_t begin) {
   const std::size_t size = block.size();
   std::unique_lock<std::mutex> guard(lock_);
-  pending_.push_back({std::move(block), used});
+  pending_.push_back({std::move(block), begin, used});
   changed_.notify_all();
   if (free_.empty() && blocks_ < extra_blocks) {
     ++blocks_;

@@ -27,9 +27,9 @@ struct write_behind {
   write_behind(const write_behind&) = delete;
   write_behind& operator=(const write_behind&) = delete;
 
-  // Hands over the first `used` bytes of `block` and returns an empty block
-  // of at least its size for the next bytes.
-  std::vector<char> hand_over(std::vector<char> block, std::size_t used);
+  // Hands over the bytes of `block` from `begin` to `used` and returns an
+  // empty block of at least its size for the next bytes.
+  std::vector<char> hand_over(std::vector<char> block, std::size_t used, std::size_t begin = 0);
   // Returns once every block handed over is written (or dropped after a
   // failed write).
   void wait();
@@ -40,6 +40,7 @@ struct write_behind {
  private:
   struct pending_block {
     std::vector<char> bytes;
+    std::size_t begin;
     std::size_t used;
   };
   void run();

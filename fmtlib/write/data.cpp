@@ -206,45 +206,48 @@ struct second_formatter {
 };
 
 // Where the formatters' bytes go: straight to the writer, or, for the
-// system file, through the bytecode encoder first.
+// system file, through the bytecode encoder first, which rewrites them where
+// they lie.
 struct pass_output {
   write_behind writer;
   const char* name;
   std::optional<bytecode_encoder> encoder;
-  out_buffer encoded;               // the encoder's output on its way to the writer
   std::size_t fields_per_case = 0;  // system file: the fields of every case
 
   pass_output(std::FILE* out, const char* file_name) : writer(out), name(file_name) {}
 
+  // An empty buffer for a formatter: for the encoder, with the room it
+  // keeps before the fields.
+  void start(out_buffer& sink) const {
+    sink.used = 0;
+    if (encoder) sink.commit(sink.room(bytecode_encoder::front_room) + bytecode_encoder::front_room);
+  }
   // The formatted bytes of `cases` cases; an earlier failed write stops
   // the run.
   void take(out_buffer& sink, std::int32_t cases) {
+    std::size_t begin = 0;
     if (encoder) {
-      const std::size_t fields =
-          encoder->add(encoded, sink.bytes.data(), sink.bytes.data() + sink.used);
+      const std::size_t fields = encoder->encode(sink, begin);
       if (fields != fields_per_case * static_cast<std::size_t>(cases))
         stop_run(1, format_text("ERROR: cannot write \"%s\": %zu fields for %d cases of %zu\n",
                                 name, fields, static_cast<int>(cases), fields_per_case));
-      sink.used = 0;
-      const std::string open_block = encoder->cut_open_block(encoded);
-      hand_over(encoded);
-      encoder->resume(encoded, open_block);
-    } else {
-      hand_over(sink);
     }
+    hand_over(sink, begin);
+    start(sink);
     check();
   }
-  // The last bytes: the encoder's open block, padded.
+  // The last bytes: the encoder's open group, padded.
   void finish() {
     if (encoder) {
-      encoder->finish();
-      hand_over(encoded);
+      out_buffer last;
+      encoder->finish(last);
+      hand_over(last, 0);
     }
     writer.wait();
     check();
   }
-  void hand_over(out_buffer& b) {
-    if (b.used != 0) b.bytes = writer.hand_over(std::move(b.bytes), b.used);
+  void hand_over(out_buffer& b, std::size_t begin) {
+    if (b.used > begin) b.bytes = writer.hand_over(std::move(b.bytes), b.used, begin);
     b.used = 0;
   }
   void check() {
@@ -285,6 +288,7 @@ void create_data(run_state& run, std::FILE* out, const char* name, const output_
     output.encoder.emplace();
     output.fields_per_case = plan.fields + source.r.layout.nfloats + source.run.weighting;
   }
+  output.start(ctx.sink);
   second_formatter second(ctx, plan, row);
   std::array<case_batch, 2> batches;
   for (bool more = true; more;) {
@@ -372,7 +376,10 @@ void measure_fields(run_state& run, bool fixed_columns) {
       if (g->var->axis != nullptr) g->var->axis->width = w;
     }
 
-  create_data(run, nullptr, nullptr, outputroutines[row_measure], data_pass::measure);
+  // Without a numeric field there is nothing to measure: the pass that
+  // writes the cases reads the case file, and checks it, once more anyway.
+  if (numeric != 0)
+    create_data(run, nullptr, nullptr, outputroutines[row_measure], data_pass::measure);
   settle_widths(run.sizedetails);
 }
 

@@ -74,6 +74,9 @@ forms=(
 declare -A max_ratio_of=([sav]=2.5)
 declare -A by_minimum=([sav]=1)
 declare -A no_slower_than=([sav]=spss [html]=xml)
+# The codebook writes a page of a few hundred KB, so its floor is little
+# more than reading the case file: its one target of speed is the XML form.
+declare -A no_floor=([html]=1)
 
 for tool in "$build/txjob" "$build/tx2fmt"; do
   [ -x "$tool" ] || { echo "bench: $tool is missing; run make bench" >&2; exit 1; }
@@ -321,7 +324,7 @@ check_targets() {
         above "$seconds" "$other_seconds" &&
           missed+=("$form $job: $seconds s, slower than ${no_slower_than[$form]} ($other_seconds s)")
       fi
-      above "$ratio" "$limit" &&
+      [ -z "${no_floor[$form]:-}" ] && above "$ratio" "$limit" &&
         missed+=("$form $job: ratio $ratio to the floor > $limit")
     done
   done
@@ -347,14 +350,7 @@ check_targets() {
     above "$high" "$(calc '%.0f' "1.1 * $low")" && missed+=("${key//,/ } cases: RSS not flat ($low to $high KiB)")
   done
   if [ "${#missed[@]}" -eq 0 ]; then
-# Forms with a target of their own: the system file within 2.5 times its
-# floor, taken as the fastest of the runs of each (the minimum shows the
-# work a conversion needs, the least disturbed by a shared machine), and no
-# slower than the SPSS syntax form, compared the same way; the codebook (one
-# pass that counts the cases) no slower than Triple-S XML.
-declare -A max_ratio_of=([sav]=2.5)
-declare -A by_minimum=([sav]=1)
-declare -A no_slower_than=([sav]=spss [html]=xml)
+    echo "  all met: ratio to the floor <= $max_ratio (sav: fastest runs <= ${max_ratio_of[sav]}, no slower than spss; html: no slower than xml), fields/s >= fwrite's, RSS <= $((max_rss_kib / 1024)) MiB and flat, time per case x$max_growth at most, codebook <= $max_page_bytes bytes"
   else
     printf '  MISSED: %s\n' "${missed[@]}" | sort -u
   fi

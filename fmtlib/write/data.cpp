@@ -220,7 +220,8 @@ struct pass_output {
   // keeps before the fields.
   void start(out_buffer& sink) const {
     sink.used = 0;
-    if (encoder) sink.commit(sink.room(bytecode_encoder::front_room) + bytecode_encoder::front_room);
+    if (encoder)
+      sink.commit(sink.room(bytecode_encoder::front_room) + bytecode_encoder::front_room);
   }
   // The formatted bytes of `cases` cases; an earlier failed write stops
   // the run.

@@ -110,6 +110,8 @@ inline int first_data_bit(const std::uint16_t* words, const std::uint16_t* data,
 }
 // Whether any data bit is set: a multi-coded axis holds at least one element.
 inline bool any_data_bit(const std::uint16_t* words, const std::uint16_t* data, int nwords) {
+  // Most axes take one word: no loop for them.
+  if (nwords == 1) return (unsigned{words[0]} & data[0]) != 0;
   unsigned any = 0;
   for (int w = 0; w < nwords; ++w) any |= unsigned{words[w]} & data[w];
   return any != 0;

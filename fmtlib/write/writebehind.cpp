@@ -1,5 +1,8 @@
 #include "write/writebehind.h"
 
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <cerrno>
 #include <utility>
 
@@ -26,12 +29,33 @@ void write_behind::run() {
     const std::size_t n = block.used - block.begin;
     if (!failed && std::fwrite(block.bytes.data() + block.begin, 1, n, stream_) != n)
       reason = errno != 0 ? errno : EIO;
+    if (reason == 0) reason = start_writeback(n);
     guard.lock();
     if (reason != 0 && error_ == 0) error_ = reason;
     writing_ = false;
     free_.push_back(std::move(block.bytes));
     changed_.notify_all();
   }
+}
+
+// A file system flushes an output when it is renamed over the old one (ext4
+// does so for every replaced file), which made the commit wait for the
+// whole file. Writing back every few MiB as the pass goes lets that work
+// overlap with the formatting; nothing waits for the disk here.
+int write_behind::start_writeback(std::size_t bytes) {
+  unflushed_ += bytes;
+  if (unflushed_ < writeback_bytes) return 0;
+  unflushed_ = 0;
+  if (std::fflush(stream_) != 0) return errno != 0 ? errno : EIO;
+#ifdef SYNC_FILE_RANGE_WRITE
+  const int fd = fileno(stream_);
+  const off_t end = lseek(fd, 0, SEEK_CUR);  // -1 on a pipe: nothing to write back
+  if (end > flushed_) {
+    sync_file_range(fd, flushed_, end - flushed_, SYNC_FILE_RANGE_WRITE);
+    flushed_ = end;
+  }
+#endif
+  return 0;
 }
 
 std::vector<char> write_behind::hand_over(std::vector<char> block, std::size_t used,

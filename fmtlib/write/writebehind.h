@@ -44,6 +44,12 @@ struct write_behind {
     std::size_t used;
   };
   void run();
+  // Starts the kernel writing back the file's bytes written since the last
+  // time, once there are writeback_bytes of them; errno of a failed flush.
+  int start_writeback(std::size_t bytes);
+  static constexpr std::size_t writeback_bytes = std::size_t{8} << 20;
+  std::size_t unflushed_ = 0;  // bytes written since the last writeback
+  long long flushed_ = 0;      // the file offset written back up to
 
   std::FILE* stream_;
   std::mutex lock_;

@@ -149,62 +149,6 @@ void format_batch(field_context& ctx, const data_plan* plan, std::string_view mi
   }
 }
 
-// The second formatter of a writing pass: a thread with a field context of
-// its own, a copy of the calling thread's. It formats every other batch
-// while the calling thread reads and formats the others; every case starts
-// a record afresh, so the bytes are those of one formatter.
-struct second_formatter {
-  field_context ctx;
-  const data_plan& plan;
-  const output_routines& row;
-  std::mutex lock;
-  std::condition_variable changed;
-  const case_batch* job = nullptr;  // the batch being formatted
-  bool closing = false;
-  std::exception_ptr failure;
-  std::thread thread;
-
-  second_formatter(const field_context& first, const data_plan& pass_plan,
-                   const output_routines& pass_row)
-      : ctx(first), plan(pass_plan), row(pass_row) {
-    thread = start_thread([this] { serve(); });
-  }
-  ~second_formatter() { end_thread(lock, changed, closing, thread); }
-  second_formatter(const second_formatter&) = delete;
-  second_formatter& operator=(const second_formatter&) = delete;
-
-  void start(const case_batch& b) {
-    {
-      const std::lock_guard<std::mutex> guard(lock);
-      job = &b;
-    }
-    changed.notify_all();
-  }
-  // Waits for the batch; a stop of the formatter stops the run.
-  void wait() {
-    std::unique_lock<std::mutex> guard(lock);
-    changed.wait(guard, [this] { return job == nullptr; });
-    if (failure) std::rethrow_exception(std::exchange(failure, nullptr));
-  }
-  void serve() {
-    std::unique_lock<std::mutex> guard(lock);
-    for (;;) {
-      changed.wait(guard, [this] { return closing || job != nullptr; });
-      if (closing) return;
-      const case_batch& batch = *job;
-      guard.unlock();
-      try {
-        format_batch(ctx, &plan, plan.missing, row, batch);
-      } catch (...) {
-        failure = std::current_exception();
-      }
-      guard.lock();
-      job = nullptr;
-      changed.notify_all();
-    }
-  }
-};
-
 // Where the formatters' bytes go: straight to the writer, or, for the
 // system file, through the bytecode encoder first, which rewrites them where
 // they lie.
@@ -258,6 +202,43 @@ struct pass_output {
 
 }  // namespace
 
+batch_worker::batch_worker(std::function<void(const case_batch&)> work)
+    : work_(std::move(work)), thread_(start_thread([this] { serve(); })) {}
+
+batch_worker::~batch_worker() { end_thread(lock_, changed_, closing_, thread_); }
+
+void batch_worker::start(const case_batch& b) {
+  {
+    const std::lock_guard<std::mutex> guard(lock_);
+    job_ = &b;
+  }
+  changed_.notify_all();
+}
+
+void batch_worker::wait() {
+  std::unique_lock<std::mutex> guard(lock_);
+  changed_.wait(guard, [this] { return job_ == nullptr; });
+  if (failure_) std::rethrow_exception(std::exchange(failure_, nullptr));
+}
+
+void batch_worker::serve() {
+  std::unique_lock<std::mutex> guard(lock_);
+  for (;;) {
+    changed_.wait(guard, [this] { return closing_ || job_ != nullptr; });
+    if (closing_) return;
+    const case_batch& batch = *job_;
+    guard.unlock();
+    try {
+      work_(batch);
+    } catch (...) {
+      failure_ = std::current_exception();
+    }
+    guard.lock();
+    job_ = nullptr;
+    changed_.notify_all();
+  }
+}
+
 void create_data(run_state& run, std::FILE* out, const char* name, const output_routines& row,
                  data_pass kind) {
   case_source source(run);
@@ -290,8 +271,13 @@ void create_data(run_state& run, std::FILE* out, const char* name, const output_
     output.fields_per_case = plan.fields + source.r.layout.nfloats + source.run.weighting;
   }
   output.start(ctx.sink);
-  second_formatter second(ctx, plan, row);
+  // The second formatter has a field context of its own, a copy of this
+  // thread's; every case starts a record afresh, so the bytes are those of
+  // one formatter. The batches outlive it, however the pass stops.
   std::array<case_batch, 2> batches;
+  field_context second_ctx = ctx;
+  batch_worker second(
+      [&](const case_batch& b) { format_batch(second_ctx, &plan, plan.missing, row, b); });
   for (bool more = true; more;) {
     more = source.fill(batches[0]);
     second.start(batches[0]);
@@ -299,7 +285,7 @@ void create_data(run_state& run, std::FILE* out, const char* name, const output_
     if (more) more = source.fill(batches[1]);
     format_batch(ctx, &plan, plan.missing, row, batches[1]);
     second.wait();
-    output.take(second.ctx.sink, batches[0].cases);
+    output.take(second_ctx.sink, batches[0].cases);
     output.take(ctx.sink, batches[1].cases);
   }
   source.check_count();

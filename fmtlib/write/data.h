@@ -3,9 +3,13 @@
 // writers: to measure the numeric fields for the metadata writers, to write
 // a data file, or to write the system file's cases.
 #pragma once
+#include <condition_variable>
 #include <cstdint>
 #include <cstdio>
+#include <exception>
 #include <functional>
+#include <mutex>
+#include <thread>
 #include <vector>
 
 #include "base/run_state.h"
@@ -45,6 +49,33 @@ struct case_batch {
 // and hands each batch to `take`; the weight files are then back where they
 // were. A short weight file or case file stops the run.
 void read_cases(run_state& run, const std::function<void(const case_batch&)>& take);
+
+// A thread that works on one batch at a time beside the thread that reads
+// the cases: a pass's second formatter, the codebook's second counter.
+struct batch_worker {
+  explicit batch_worker(std::function<void(const case_batch&)> work);
+  // Ends the thread once its batch is done; work not yet begun is dropped.
+  ~batch_worker();
+  batch_worker(const batch_worker&) = delete;
+  batch_worker& operator=(const batch_worker&) = delete;
+
+  // Hands `b` over; it must stay as it is until wait() returns (declare the
+  // batches before the worker, so that a stop unwinds the worker first).
+  void start(const case_batch& b);
+  // Returns once the batch is done; a stop of the work stops the run here.
+  void wait();
+
+ private:
+  void serve();
+
+  std::function<void(const case_batch&)> work_;
+  std::mutex lock_;
+  std::condition_variable changed_;
+  const case_batch* job_ = nullptr;  // the batch being worked on
+  bool closing_ = false;
+  std::exception_ptr failure_;
+  std::thread thread_;
+};
 
 // Shared by the Triple-S, CSV and system-file writers: makes one size record
 // per numeric node of run.statlist (in list order), gives the Triple-S

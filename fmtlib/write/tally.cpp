@@ -4,14 +4,11 @@
 #include <array>
 #include <bit>
 #include <cmath>
-#include <condition_variable>
 #include <cstddef>
 #include <exception>
 #include <functional>
 #include <limits>
-#include <mutex>
 #include <optional>
-#include <thread>
 #include <unordered_map>
 #include <utility>
 
@@ -297,56 +294,6 @@ void count_part(counting_plan& p, int part, const run_state& run, const case_bat
   }
 }
 
-// The thread that counts part 1 of every batch while the calling thread
-// counts part 0.
-struct second_counter {
-  std::function<void(const case_batch&)> count;
-  std::mutex lock;
-  std::condition_variable changed;
-  const case_batch* job = nullptr;  // the batch being counted
-  bool closing = false;
-  std::exception_ptr failure;
-  std::thread thread;
-
-  explicit second_counter(std::function<void(const case_batch&)> body) : count(std::move(body)) {
-    thread = start_thread([this] { serve(); });
-  }
-  ~second_counter() { end_thread(lock, changed, closing, thread); }
-  second_counter(const second_counter&) = delete;
-  second_counter& operator=(const second_counter&) = delete;
-
-  void start(const case_batch& b) {
-    {
-      const std::lock_guard<std::mutex> guard(lock);
-      job = &b;
-    }
-    changed.notify_all();
-  }
-  // Waits until the batch is counted; a failure of the thread stops the run.
-  void wait() {
-    std::unique_lock<std::mutex> guard(lock);
-    changed.wait(guard, [this] { return job == nullptr; });
-    if (failure) std::rethrow_exception(std::exchange(failure, nullptr));
-  }
-  void serve() {
-    std::unique_lock<std::mutex> guard(lock);
-    for (;;) {
-      changed.wait(guard, [this] { return closing || job != nullptr; });
-      if (closing) return;
-      const case_batch& batch = *job;
-      guard.unlock();
-      try {
-        count(batch);
-      } catch (...) {
-        failure = std::current_exception();
-      }
-      guard.lock();
-      job = nullptr;
-      changed.notify_all();
-    }
-  }
-};
-
 }  // namespace
 
 bool standard_deviation(const numeric_summary& s, double& sd) {
@@ -362,7 +309,8 @@ codebook_tally tally_cases(run_state& run) {
   counting_plan p = make_counting_plan(run, t);
 
   const counting_plan::part& second_part = p.parts[1];
-  std::optional<second_counter> second;
+  // The thread that counts part 1 of every batch while this one counts part 0.
+  std::optional<batch_worker> second;
   if (!second_part.singles.empty() || !second_part.multiples.empty() ||
       !second_part.numbers.empty())
     second.emplace([&](const case_batch& b) { count_part(p, 1, run, b); });

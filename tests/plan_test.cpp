@@ -161,33 +161,12 @@ std::vector<std::uint16_t> random_masks(const run_state& run, std::mt19937& rand
   return words;
 }
 
-TEST(Plan, ReadyTextsAreTheFieldWritersBytes) {
-  testkit::temp_dir dir;
-  job::write_job(structure(), dir.path);
-  run_options positions;
-  positions.use_positions = 1;  // yes codes up to 32: wider than a column
-  run_options long_missing;
-  long_missing.has_missing = true;
-  long_missing.missing = std::string(90, 'x');  // a field longer than an SPSS line
-  run_options text_codes;
-  text_codes.element_values = 1;  // codes of nine digits: a byte's fields pass an SPSS line
-  run_options ten_missing;
-  ten_missing.has_missing = true;
-  ten_missing.missing = "0123456789";  // three SPSS fields of 11 make a text of 33 bytes
-  run_options tab_missing;
-  tab_missing.has_missing = true;
-  tab_missing.missing = "n\ta";
-  const struct {
-    const char* form;
-    run_options options;
-  } runs[] = {
-      {"xml", {}},          {"spss", {}},           {"csv", {}},          {"sav", {}},
-      {"xml", positions},   {"spss", positions},    {"csv", positions},   {"sav", positions},
-      {"xml", tab_missing}, {"spss", long_missing}, {"csv", tab_missing}, {"spss", ten_missing},
-      {"spss", text_codes}, {"csv", text_codes}};
+// Writes random cases of the job in dir through the plan and field by field
+// and expects the same bytes.
+void expect_same_bytes(const std::string& dir, const char* form, const run_options& options) {
   std::mt19937 random(20261207);
-  for (const auto& r : runs) {
-    loaded_job job(dir.path, r.form, r.options);
+  {
+    loaded_job job(dir, form, options);
     const run_state& run = job.run;
     const output_routines& row = outputroutines[static_cast<std::size_t>(run.progmode->routines)];
     field_context planned = make_field_context(run), one_by_one = make_field_context(run);
@@ -213,7 +192,54 @@ TEST(Plan, ReadyTextsAreTheFieldWritersBytes) {
     }
     const std::string got(planned.sink.bytes.data(), planned.sink.used);
     const std::string want(one_by_one.sink.bytes.data(), one_by_one.sink.used);
-    EXPECT_TRUE(testkit::same_bytes(want, got)) << r.form << " with missing text " << missing;
+    EXPECT_TRUE(testkit::same_bytes(want, got)) << form << " with missing text " << missing;
+  }
+}
+
+TEST(Plan, ReadyTextsAreTheFieldWritersBytes) {
+  testkit::temp_dir dir;
+  job::write_job(structure(), dir.path);
+  run_options positions;
+  positions.use_positions = 1;  // yes codes up to 32: wider than a column
+  run_options long_missing;
+  long_missing.has_missing = true;
+  long_missing.missing = std::string(90, 'x');  // a field longer than an SPSS line
+  run_options text_codes;
+  text_codes.element_values = 1;  // codes of nine digits: a byte's fields pass an SPSS line
+  run_options ten_missing;
+  ten_missing.has_missing = true;
+  ten_missing.missing = "0123456789";  // three SPSS fields of 11 make a text of 33 bytes
+  run_options tab_missing;
+  tab_missing.has_missing = true;
+  tab_missing.missing = "n\ta";
+  const struct {
+    const char* form;
+    run_options options;
+  } runs[] = {
+      {"xml", {}},          {"spss", {}},           {"csv", {}},          {"sav", {}},
+      {"xml", positions},   {"spss", positions},    {"csv", positions},   {"sav", positions},
+      {"xml", tab_missing}, {"spss", long_missing}, {"csv", tab_missing}, {"spss", ten_missing},
+      {"spss", text_codes}, {"csv", text_codes}};
+  for (const auto& r : runs) expect_same_bytes(dir.path, r.form, r.options);
+}
+
+// A byte of fields whose yes codes have one digit and two (codes 9 to 12,
+// read from the element texts), where a line ends inside it: the axis
+// before has a long missing text. The byte's fields go one by one.
+TEST(Plan, LineEndsInsideAByteOfFieldsOfTwoSizes) {
+  job::job lead = structure();
+  for (std::size_t e = 0; e < lead.axes[0].elements.size(); ++e)
+    lead.axes[0].elements[e].text = std::to_string(e + 1) + " element";
+  lead.axes.insert(lead.axes.begin(), axis_of("s0", 2));
+  for (job::case_record& c : lead.cases) c.axes.emplace(c.axes.begin());
+  testkit::temp_dir dir;
+  job::write_job(lead, dir.path);
+  run_options text_codes;
+  text_codes.element_values = 1;
+  text_codes.has_missing = true;
+  for (std::size_t size = 40; size < 78; ++size) {
+    text_codes.missing = std::string(size, 'm');
+    expect_same_bytes(dir.path, "spss", text_codes);
   }
 }
 

@@ -2,6 +2,7 @@
 // every output variable with its column positions in "survey.asc".
 #include "write/outputxml.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <ctime>
 
@@ -133,9 +134,7 @@ void write_numeric_values(std::FILE* f, const size_detail& d) {
 }
 
 void write_single_values(std::FILE* f, const value_list* vals) {
-  bool any = false;
-  for (int i = 0; vals != nullptr && i < vals->count; ++i) any = any || has_text(vals->labels[i]);
-  if (!any) return;
+  if (vals == nullptr || !std::any_of(vals->labels, vals->labels + vals->count, has_text)) return;
   std::fputs("\t\t\t\t<values>\n", f);
   for (int i = 0; i < vals->count; ++i)
     if (has_text(vals->labels[i]))

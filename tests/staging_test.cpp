@@ -39,6 +39,15 @@ void stage(staged_outputs& outputs, const std::string& dir, const std::vector<st
   }
 }
 
+// The tests run with unnamed temporary files and with named ones, as on a
+// file system without the former.
+struct temp_files : testing::TestWithParam<bool> {
+  void SetUp() override { testkit::no_unnamed_files = GetParam(); }
+  void TearDown() override { testkit::no_unnamed_files = false; }
+};
+INSTANTIATE_TEST_SUITE_P(Staging, temp_files, testing::Bool(),
+                         [](const auto& info) { return info.param ? "Named" : "Unnamed"; });
+
 // What a commit leaves: the stop message ("" when it succeeded).
 std::string commit(staged_outputs& outputs) {
   try {
@@ -50,14 +59,16 @@ std::string commit(staged_outputs& outputs) {
   return {};
 }
 
-TEST(Staging, ACommitReplacesTheWholeSetAndKeepsTheModes) {
+TEST_P(temp_files, ACommitReplacesTheWholeSetAndKeepsTheModes) {
   testkit::temp_dir dir;
   testkit::write_file(dir / "a", "old a");
   ASSERT_EQ(0, chmod((dir / "a").c_str(), 0640));
   staged_outputs outputs;
   stage(outputs, dir.path, {"a", "b"});
-  // Nothing is in place before the commit.
+  // Nothing is in place before the commit; the temporary files have names
+  // only where the file system cannot make them without.
   EXPECT_EQ("old a", testkit::read_file(dir / "a"));
+  EXPECT_EQ(GetParam() ? 3U : 1U, names_in(dir.path).size());
   EXPECT_FALSE(testkit::file_exists(dir / "b"));
   EXPECT_EQ("", commit(outputs));
   EXPECT_EQ("new a", testkit::read_file(dir / "a"));
@@ -72,7 +83,7 @@ TEST(Staging, ACommitReplacesTheWholeSetAndKeepsTheModes) {
 // An output whose earlier file cannot be kept aside (a directory took its
 // place after the run opened it) fails the commit: no output of the set
 // changes, the message names that output, and nothing else is left.
-TEST(Staging, AFailedCommitLeavesEveryEarlierFile) {
+TEST_P(temp_files, AFailedCommitLeavesEveryEarlierFile) {
   const struct {
     std::vector<std::string> outputs;
     const char* blocked;
@@ -89,19 +100,20 @@ TEST(Staging, AFailedCommitLeavesEveryEarlierFile) {
     fs::remove(dir / row.blocked);
     fs::create_directory(dir / row.blocked);
     testkit::write_file(dir / row.blocked + "/inside", "x");
-    EXPECT_EQ(std::string("ERROR: cannot write \"") + row.blocked + "\": " + std::strerror(EPERM) +
-                  "\n",
-              commit(outputs))
+    EXPECT_EQ(
+        std::string("ERROR: cannot write \"") + row.blocked + "\": " + std::strerror(EPERM) + "\n",
+        commit(outputs))
         << row.blocked;
-    for (const std::string& name : row.outputs) {
-      if (name != row.blocked) EXPECT_EQ("old " + name, testkit::read_file(dir / name)) << name;
-    }
+    for (const std::string& name : row.outputs)
+      if (name != row.blocked) {
+        EXPECT_EQ("old " + name, testkit::read_file(dir / name)) << name;
+      }
     EXPECT_EQ(row.outputs, names_in(dir.path)) << row.blocked;
   }
 }
 
 // A run that stops before its commit leaves no temporary file.
-TEST(Staging, OutputsNotCommittedLeaveNothing) {
+TEST_P(temp_files, OutputsNotCommittedLeaveNothing) {
   testkit::temp_dir dir;
   testkit::write_file(dir / "a", "old a");
   {

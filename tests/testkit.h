@@ -3,6 +3,7 @@
 #pragma once
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cstdio>
 #include <cstdlib>
 #include <ctime>
@@ -18,6 +19,10 @@ namespace testkit {
 
 // 2026-03-14 09:26 UTC: the date and time every test conversion writes.
 inline constexpr std::time_t pinned_time = 1773480360;
+
+// While set, an open of an unnamed temporary file fails with EOPNOTSUPP, as
+// on a file system without them (openat_shim.cpp).
+extern std::atomic<bool> no_unnamed_files;
 
 using env_list = std::vector<std::pair<std::string, std::string>>;
 

@@ -60,7 +60,8 @@ bool is_punct(unsigned char c) {
 
 }  // namespace
 
-const std::array<const char*, 256> xmlcharmap = make_charmap();
+// Made by the compiler, which refuses a table built out of its bounds.
+constexpr std::array<const char*, 256> xmlcharmap = make_charmap();
 
 std::string xmlfmt(std::string_view text) {
   // A text from the job ends at its first zero byte.

@@ -28,6 +28,8 @@ TEST(Convert, ProgramNameSelectsDriver) {
       {"spss", "spss", "survey.xml"},    // a name no longer than its suffix
       {"x-spss", "spss", "survey.xml"},
       {"A_B", "b", "survey.xml"},
+      {"/tx2sav", "tx2sav", "survey.sav"},  // the unexamined first character is a separator
+      {"\\tx2csv", "tx2csv", "survey.txt"},
       {"", "", "survey.xml"},
   };
   for (const auto& c : cases) {

@@ -193,6 +193,52 @@ inline ready_text single_text(const data_plan& plan, const axis_step& a, const s
   return plan.codes[a.first + static_cast<std::uint32_t>(i)];
 }
 
+// Whether every field the axes can write is one byte in a row without
+// separators and line ends: each text a single-coded axis can take (that
+// of each data element and the missing text) and each yes and no text.
+bool fields_of_one_byte(const data_plan& plan) {
+  if (plan.layout->separator != 0 || plan.layout->line_limit != 0) return false;
+  for (const axis_step& a : plan.axes) {
+    if (a.multi) {
+      for (std::uint32_t k = a.first_chunk; k < a.first_chunk + a.chunks; ++k)
+        if (plan.chunks[k].field_size != 1) return false;
+      continue;
+    }
+    for (int i = 0; i <= 16 * a.nwords; ++i) {
+      const bool data =
+          i == 16 * a.nwords || has_bit(plan.elmask.data() + a.word, static_cast<std::uint32_t>(i));
+      if (data && plan.codes[a.first + static_cast<std::uint32_t>(i)].size != 1) return false;
+    }
+  }
+  return true;
+}
+
+// The axis fields of a case when each is one byte: a byte a single-coded
+// axis, a word a chunk (its spare bytes are overwritten by what follows, or
+// fall in the record's spare room).
+char* copy_bytes(const data_plan& plan, const std::uint16_t* c, char* p) {
+  const std::uint16_t* elmask = plan.elmask.data();
+  for (const axis_step& a : plan.axes) {
+    if (!a.multi) {
+      *p++ = plan.code_bytes[a.first + static_cast<std::uint32_t>(
+                                           first_data_bit(c + a.word, elmask + a.word, a.nwords))];
+      continue;
+    }
+    if (!any_data_bit(c + a.word, elmask + a.word, a.nwords)) {
+      p = copy_text(p, plan.texts.data(), a.missing);
+      continue;
+    }
+    const field_chunk* chunk = plan.chunks.data() + a.first_chunk;
+    for (const field_chunk* end = chunk + a.chunks; chunk != end; ++chunk) {
+      const std::uint64_t word =
+          plan.chunk_words[chunk->table + ((unsigned{c[chunk->word]} >> chunk->shift) & 0xFFU)];
+      std::memcpy(p, &word, sizeof word);
+      p += chunk->fields;
+    }
+  }
+  return p;
+}
+
 // Index of a yes/no field's text: 0 no, 1 yes, 2 missing.
 unsigned yes_no_state(const yes_no_field& y, const std::uint16_t* c, bool any) {
   return any ? (has_bit(c, y.bit) ? 1U : 0U) : 2U;
@@ -305,11 +351,25 @@ data_plan make_plan(const run_state& run, const output_routines& row, const fiel
     p += a->nwords;
   }
   plan.texts.append(copy_room, '\0');
+  plan.one_byte_fields = fields_of_one_byte(plan);
+  if (plan.one_byte_fields) {
+    for (const ready_text& t : plan.codes)
+      plan.code_bytes.push_back(t.size == 1 ? plan.texts[t.text] : '\0');
+    for (const ready_text& t : plan.chunk_texts) {
+      std::uint64_t word = 0;
+      std::memcpy(&word, plan.texts.data() + t.text, t.size);
+      plan.chunk_words.push_back(word);
+    }
+  }
   return plan;
 }
 
 void put_axis_texts(const data_plan& plan, const std::uint16_t* c, field_context& ctx) {
   out_buffer& sink = ctx.sink;
+  if (plan.one_byte_fields) {
+    sink.commit(copy_bytes(plan, c, sink.room(plan.record_bytes)));
+    return;
+  }
   text_cursor to{sink.room(plan.record_bytes), static_cast<std::size_t>(ctx.record.line), 0};
   if (plan.layout->line_limit != 0) {
     copy_texts<true>(plan, c, to);

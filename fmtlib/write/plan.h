@@ -72,6 +72,14 @@ struct data_plan {
   std::string texts;             // the ready texts; copy_room spare bytes follow the last
   std::size_t record_bytes = 0;  // room the axis fields of one case can take
   std::size_t fields = 0;        // fields the axes write for a case
+  // Where every axis field is one byte and the row neither separates fields
+  // nor breaks lines (the system file's codes, mostly), the texts again as
+  // bytes: a single-coded axis's text is code_bytes[first + i], and a
+  // chunk's texts, up to eight bytes, fill one word of chunk_words. A case
+  // then takes one load and one store per axis or chunk, without sizes.
+  bool one_byte_fields = false;
+  std::vector<char> code_bytes;            // parallel to codes
+  std::vector<std::uint64_t> chunk_words;  // parallel to chunk_texts
 };
 
 // Spare bytes after every ready text and after a record's room, which a

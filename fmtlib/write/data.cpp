@@ -149,6 +149,27 @@ void format_batch(field_context& ctx, const data_plan* plan, std::string_view mi
   }
 }
 
+// The measuring pass's fields [first, last) of the batch's cases, in the
+// order of the cases: the incs (a missing value with the missing text) and
+// then the weights.
+void measure_batch(field_context& ctx, std::string_view missing, const output_routines& row,
+                   const case_batch& b, std::size_t first, std::size_t last) {
+  const std::size_t fields = b.nvalues + b.nweights;
+  for (std::size_t k = 0; k < static_cast<std::size_t>(b.cases); ++k) {
+    const float* values = b.values.data() + k * b.nvalues;
+    const float* weights = b.weights.data() + k * b.nweights;
+    for (std::size_t i = first; i < last && i < fields; ++i) {
+      const int index = static_cast<int>(i);
+      if (i >= b.nvalues)
+        row.put_float(ctx, nullptr, weights[i - b.nvalues], index);
+      else if (values[i] == missing_value)
+        row.put_string(ctx, nullptr, missing, index);
+      else
+        row.put_float(ctx, nullptr, values[i], index);
+    }
+  }
+}
+
 // Where the formatters' bytes go: straight to the writer, or, for the
 // system file, through the bytecode encoder first, which rewrites them where
 // they lie.
@@ -246,18 +267,35 @@ void create_data(run_state& run, std::FILE* out, const char* name, const output_
   field_context ctx = make_field_context(run);
 
   if (kind == data_pass::measure) {
-    // The widths and decimals learnt depend on the order of the values:
-    // one formatter. A missing value counts with the text written for it.
+    // The widths and decimals learnt depend on the order of a field's
+    // values: each field is measured by one of two threads, the first half
+    // of the fields by the second thread, case after case, while this one
+    // measures the other half and then reads the next batch. A missing
+    // value counts with the text written for it.
     const std::string missing = missing_text(run);
     source.masks_wanted = false;
     source.batch_size = cases_per_batch(run, source.r.layout, 0);
-    case_batch batch;
-    for (bool more = true; more;) {
-      more = source.fill(batch);
-      format_batch(ctx, nullptr, missing, row, batch);
+    const std::size_t split = run.sizedetails.size() / 2;
+    std::array<case_batch, 2> batches;
+    field_context first_half = ctx;
+    batch_worker second(
+        [&](const case_batch& b) { measure_batch(first_half, missing, row, b, 0, split); });
+    bool more = source.fill(batches[0]);
+    for (std::size_t k = 0;; k ^= 1U) {
+      second.start(batches[k]);
+      measure_batch(ctx, missing, row, batches[k], split, run.sizedetails.size());
+      batches[k ^ 1U].cases = 0;
+      const bool last = !more;
+      if (more) more = source.fill(batches[k ^ 1U]);
+      second.wait();
+      if (last) break;
     }
     source.check_count();
-    std::copy(ctx.sizes.begin(), ctx.sizes.end(), run.sizedetails.begin());
+    std::copy(first_half.sizes.begin(),
+              first_half.sizes.begin() + static_cast<std::ptrdiff_t>(split),
+              run.sizedetails.begin());
+    std::copy(ctx.sizes.begin() + static_cast<std::ptrdiff_t>(split), ctx.sizes.end(),
+              run.sizedetails.begin() + static_cast<std::ptrdiff_t>(split));
     return;
   }
 

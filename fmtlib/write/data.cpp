@@ -130,16 +130,15 @@ struct case_source {
 };
 
 // Hands every field of the batch's cases to the row: the axis fields from
-// the plan (none without one: the measuring pass), the incs (the missing
-// text for a missing value), the weights.
-void format_batch(field_context& ctx, const data_plan* plan, std::string_view missing,
-                  const output_routines& row, const case_batch& b) {
+// the plan, the incs (the missing text for a missing value), the weights.
+void format_batch(field_context& ctx, const data_plan& plan, const output_routines& row,
+                  const case_batch& b) {
   for (std::size_t k = 0; k < static_cast<std::size_t>(b.cases); ++k) {
     int index = 0;
-    if (plan != nullptr) put_axis_texts(*plan, b.masks.data() + k * b.nwords, ctx);
+    put_axis_texts(plan, b.masks.data() + k * b.nwords, ctx);
     for (const float v : std::span(b.values).subspan(k * b.nvalues, b.nvalues)) {
       if (v == missing_value)
-        row.put_string(ctx, nullptr, missing, index++);
+        row.put_string(ctx, nullptr, plan.missing, index++);
       else
         row.put_float(ctx, nullptr, v, index++);
     }
@@ -314,14 +313,13 @@ void create_data(run_state& run, std::FILE* out, const char* name, const output_
   // one formatter. The batches outlive it, however the pass stops.
   std::array<case_batch, 2> batches;
   field_context second_ctx = ctx;
-  batch_worker second(
-      [&](const case_batch& b) { format_batch(second_ctx, &plan, plan.missing, row, b); });
+  batch_worker second([&](const case_batch& b) { format_batch(second_ctx, plan, row, b); });
   for (bool more = true; more;) {
     more = source.fill(batches[0]);
     second.start(batches[0]);
     batches[1].cases = 0;
     if (more) more = source.fill(batches[1]);
-    format_batch(ctx, &plan, plan.missing, row, batches[1]);
+    format_batch(ctx, plan, row, batches[1]);
     second.wait();
     output.take(second_ctx.sink, batches[0].cases);
     output.take(ctx.sink, batches[1].cases);

@@ -61,12 +61,13 @@ std::span<const std::uint8_t> take(case_reader& r, std::size_t n) {
 }
 
 // Bits set in a 16-bit word, by adding neighbouring bit fields: the loop of
-// maskops over a case's words vectorizes it.
+// maskops over a case's words vectorizes it. Every step is cut to 16 bits,
+// so that the vectors hold eight words, not four.
 std::uint16_t bits_in(std::uint16_t x) {
-  unsigned v = x;
-  v = v - ((v >> 1) & 0x5555U);
-  v = (v & 0x3333U) + ((v >> 2) & 0x3333U);
-  v = (v + (v >> 4)) & 0x0F0FU;
+  std::uint16_t v = x;
+  v = static_cast<std::uint16_t>(v - ((v >> 1) & 0x5555U));
+  v = static_cast<std::uint16_t>((v & 0x3333U) + ((v >> 2) & 0x3333U));
+  v = static_cast<std::uint16_t>((v + (v >> 4)) & 0x0F0FU);
   return static_cast<std::uint16_t>((v + (v >> 8)) & 0x1FU);
 }
 
@@ -235,18 +236,24 @@ void markelements(run_state& run, std::uint16_t* m) {
 
 void maskops(run_state& run, const std::uint16_t* c, int n) {
   intermed_state& m = run.intermed;
-  const std::uint16_t* elmask = run.elmask;
+  // The arrays are distinct (each has its own block of the store): told so,
+  // the compiler needs no overlap checks and keeps both loops in vectors.
+  std::uint16_t* __restrict andmask = m.andmask;
+  std::uint16_t* __restrict ormask = m.ormask;
+  std::uint16_t* __restrict mask = m.mask;
+  const std::uint16_t* __restrict elmask = run.elmask;
+  const std::uint16_t* __restrict words = c;
   for (int w = 0; w < n; ++w) {
-    m.andmask[w] &= c[w];
-    m.ormask[w] |= c[w];
-    m.mask[w] = c[w] & elmask[w];
+    andmask[w] &= words[w];
+    ormask[w] |= words[w];
+    mask[w] = words[w] & elmask[w];
   }
   // The bits of a one-word axis are counted per word; end_maskops takes the
   // most of its word. An axis of more words adds up its words here.
-  std::uint16_t* most = m.most;
-  const std::uint16_t* countmask = m.countmask;
+  std::uint16_t* __restrict most = m.most;
+  const std::uint16_t* __restrict countmask = m.countmask;
   for (int w = 0; w < n; ++w)
-    most[w] = std::max(most[w], bits_in(static_cast<std::uint16_t>(c[w] & countmask[w])));
+    most[w] = std::max(most[w], bits_in(static_cast<std::uint16_t>(words[w] & countmask[w])));
   for (const counted_axis& x : m.wide) {
     if (x.word + x.nwords > n) words_beyond(n);
     int set = 0;

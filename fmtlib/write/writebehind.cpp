@@ -27,9 +27,12 @@ void write_behind::run() {
     guard.unlock();
     int reason = 0;
     const std::size_t n = block.used - block.begin;
-    if (!failed && std::fwrite(block.bytes.data() + block.begin, 1, n, stream_) != n)
-      reason = errno != 0 ? errno : EIO;
-    if (reason == 0) reason = start_writeback(n);
+    if (!failed) {
+      if (std::fwrite(block.bytes.data() + block.begin, 1, n, stream_) != n)
+        reason = errno != 0 ? errno : EIO;
+      // After a failed write the blocks are only dropped: nothing to flush.
+      if (reason == 0) reason = start_writeback(n);
+    }
     guard.lock();
     if (reason != 0 && error_ == 0) error_ = reason;
     writing_ = false;

@@ -149,6 +149,10 @@ const std::uint8_t* next_record(case_reader& r, const int (&part_error)[3]) {
   return rec.data();
 }
 
+std::size_t record_size(const case_layout& l) {
+  return 2 * std::size_t{l.nwords_t} + 2 * std::size_t{l.nwords_a} + 4 * std::size_t{l.nfloats};
+}
+
 void decode_case(const case_layout& l, const std::uint8_t* record, std::uint16_t* masks,
                  float* values) {
   const std::size_t words_at = 2 * std::size_t{l.nwords_t};

@@ -30,6 +30,8 @@ struct case_reader {
   std::vector<std::uint16_t> masks;  // nwords_a axis-mask words
 };
 
+// Bytes of a record: its leading words, mask words and values.
+std::size_t record_size(const case_layout& l);
 // Reads the four counts after the header (r.f stands just after it, as
 // getversn leaves it) and checks them against the axes of run.axinf; stores
 // the layout in r.layout and run.layout. Stops the run naming r.name when a

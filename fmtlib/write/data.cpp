@@ -9,6 +9,7 @@
 #include <condition_variable>
 #include <cstdint>
 #include <cstdio>
+#include <cstring>
 #include <exception>
 #include <mutex>
 #include <optional>
@@ -80,7 +81,8 @@ struct case_source {
   file_ptr in;
   case_reader r;
   std::size_t batch_size = 1;
-  bool masks_wanted = true;  // not by the measuring pass, which writes no axis fields
+  bool masks_wanted = true;   // not by the measuring pass, which writes no axis fields
+  bool keep_records = false;  // the formatters decode the records (a pass that writes)
   std::int32_t count = 0;
 
   explicit case_source(run_state& pass_run) : run(pass_run), in(efopen(run, case_file, "r")) {
@@ -107,15 +109,21 @@ struct case_source {
     b.nwords = masks_wanted ? r.layout.nwords_a : 0;
     b.nvalues = r.layout.nfloats;
     b.nweights = static_cast<std::size_t>(run.weighting);
+    b.record_size = keep_records ? record_size(r.layout) : 0;
     b.cases = 0;
     for (std::size_t k = 0; k < batch_size; ++k) {
       const std::uint8_t* rec = next_record(r, short_record);
       if (rec == nullptr) return false;
-      if (b.masks.size() < (k + 1) * b.nwords) b.masks.resize((k + 1) * b.nwords);
-      if (b.values.size() < (k + 1) * b.nvalues) b.values.resize((k + 1) * b.nvalues);
       if (b.weights.size() < (k + 1) * b.nweights) b.weights.resize((k + 1) * b.nweights);
-      decode_case(r.layout, rec, masks_wanted ? b.masks.data() + k * b.nwords : nullptr,
-                  b.values.data() + k * b.nvalues);
+      if (keep_records) {
+        if (b.records.size() < (k + 1) * b.record_size) b.records.resize((k + 1) * b.record_size);
+        std::memcpy(b.records.data() + k * b.record_size, rec, b.record_size);
+      } else {
+        if (b.masks.size() < (k + 1) * b.nwords) b.masks.resize((k + 1) * b.nwords);
+        if (b.values.size() < (k + 1) * b.nvalues) b.values.resize((k + 1) * b.nvalues);
+        decode_case(r.layout, rec, masks_wanted ? b.masks.data() + k * b.nwords : nullptr,
+                    b.values.data() + k * b.nvalues);
+      }
       ++count;
       for (std::size_t w = 0; w < b.nweights; ++w)
         b.weights[k * b.nweights + w] = read_weight(run.wght[w], run.ncases);
@@ -131,12 +139,17 @@ struct case_source {
 
 // Hands every field of the batch's cases to the row: the axis fields from
 // the plan, the incs (the missing text for a missing value), the weights.
-void format_batch(field_context& ctx, const data_plan& plan, const output_routines& row,
-                  const case_batch& b) {
+// Each record is decoded just before its fields are written, so that its
+// words are at hand in this thread's cache.
+void format_batch(field_context& ctx, const data_plan& plan, const case_layout& layout,
+                  const output_routines& row, const case_batch& b) {
+  std::vector<std::uint16_t> masks(b.nwords);
+  std::vector<float> values(b.nvalues);
   for (std::size_t k = 0; k < static_cast<std::size_t>(b.cases); ++k) {
     int index = 0;
-    put_axis_texts(plan, b.masks.data() + k * b.nwords, ctx);
-    for (const float v : std::span(b.values).subspan(k * b.nvalues, b.nvalues)) {
+    decode_case(layout, b.records.data() + k * b.record_size, masks.data(), values.data());
+    put_axis_texts(plan, masks.data(), ctx);
+    for (const float v : values) {
       if (v == missing_value)
         row.put_string(ctx, nullptr, plan.missing, index++);
       else
@@ -302,6 +315,7 @@ void create_data(run_state& run, std::FILE* out, const char* name, const output_
   // file in the order of the cases.
   const data_plan plan = make_plan(run, row, ctx);
   source.batch_size = cases_per_batch(run, source.r.layout, plan.record_bytes);
+  source.keep_records = true;
   pass_output output(out, name);
   if (kind == data_pass::system_file) {
     output.encoder.emplace();
@@ -310,18 +324,23 @@ void create_data(run_state& run, std::FILE* out, const char* name, const output_
   output.start(ctx.sink);
   // The second formatter has a field context of its own, a copy of this
   // thread's; every case starts a record afresh, so the bytes are those of
-  // one formatter. The batches outlive it, however the pass stops.
+  // one formatter. It hands its bytes on itself: this thread handed its
+  // batch before on before starting it, and hands its own on once it has
+  // waited for it, so the encoder and the writer take the batches in
+  // order. The batches outlive it, however the pass stops.
   std::array<case_batch, 2> batches;
   field_context second_ctx = ctx;
-  batch_worker second([&](const case_batch& b) { format_batch(second_ctx, plan, row, b); });
+  batch_worker second([&](const case_batch& b) {
+    format_batch(second_ctx, plan, source.r.layout, row, b);
+    output.take(second_ctx.sink, b.cases);
+  });
   for (bool more = true; more;) {
     more = source.fill(batches[0]);
     second.start(batches[0]);
     batches[1].cases = 0;
     if (more) more = source.fill(batches[1]);
-    format_batch(ctx, plan, row, batches[1]);
+    format_batch(ctx, plan, source.r.layout, row, batches[1]);
     second.wait();
-    output.take(second_ctx.sink, batches[0].cases);
     output.take(ctx.sink, batches[1].cases);
   }
   source.check_count();

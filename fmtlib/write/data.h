@@ -34,16 +34,19 @@ void create_data(run_state& run, std::FILE* out, const char* name, const output_
 // every case through `row` and closes it.
 void write_data_file(run_state& run, const char* name, const output_routines& row);
 
-// Cases as a pass reads them: decoded by the thread that reads them, in
-// batches of many.
+// Cases as a pass reads them, in batches of many: decoded by the thread
+// that reads them, or, in a pass that writes the cases, kept as the file's
+// records for the thread that formats them to decode.
 struct case_batch {
   std::int32_t cases = 0;
-  std::size_t nwords = 0;            // mask words a case (none in a measuring pass)
-  std::size_t nvalues = 0;           // inc values a case
-  std::size_t nweights = 0;          // weights a case
-  std::vector<std::uint16_t> masks;  // nwords a case
-  std::vector<float> values;         // nvalues a case
-  std::vector<float> weights;        // nweights a case
+  std::size_t nwords = 0;             // mask words a case (none in a measuring pass)
+  std::size_t nvalues = 0;            // inc values a case
+  std::size_t nweights = 0;           // weights a case
+  std::vector<std::uint16_t> masks;   // nwords a case
+  std::vector<float> values;          // nvalues a case
+  std::vector<float> weights;         // nweights a case
+  std::size_t record_size = 0;        // bytes of a record when the records are kept, else 0
+  std::vector<std::uint8_t> records;  // record_size a case; masks and values then stay empty
 };
 // Reads every case of the case file and the weight files once, in order,
 // and hands each batch to `take`; the weight files are then back where they

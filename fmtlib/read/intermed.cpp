@@ -158,8 +158,16 @@ void decode_case(const case_layout& l, const std::uint8_t* record, std::uint16_t
   const std::size_t words_at = 2 * std::size_t{l.nwords_t};
   const std::size_t values_at = words_at + 2 * std::size_t{l.nwords_a};
   const std::span<const std::uint8_t> rec(record, values_at + 4 * std::size_t{l.nfloats});
-  if (masks != nullptr)
-    for (std::size_t w = 0; w < l.nwords_a; ++w) masks[w] = be_u16(rec, words_at + 2 * w);
+  if (masks != nullptr) {
+    // A store through `masks` could change the record's bytes, as far as
+    // the compiler knows, which keeps the loop to one word at a time; told
+    // otherwise, it swaps the bytes of eight words at once.
+    const std::uint8_t* __restrict from = record + words_at;
+    std::uint16_t* __restrict to = masks;
+    const std::size_t n = l.nwords_a;
+    for (std::size_t w = 0; w < n; ++w)
+      to[w] = static_cast<std::uint16_t>((from[2 * w] << 8) | from[2 * w + 1]);
+  }
   if (values != nullptr)
     for (std::size_t v = 0; v < l.nfloats; ++v) values[v] = be_f32(rec, values_at + 4 * v);
 }

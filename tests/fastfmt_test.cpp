@@ -136,8 +136,9 @@ TEST(Fastfmt, ShapeOfFMatchesPrintf) {
   std::uniform_int_distribution<std::uint32_t> bits;
   std::vector<double> values(std::begin(rounding_cases), std::end(rounding_cases));
   for (double v :
-       {0.0, -0.0, 9.9999996, -0.0000004, 0.0000005, 0.0000015, 1e300,
-        std::numeric_limits<double>::infinity(), std::numeric_limits<double>::quiet_NaN()})
+       {0.0, -0.0, 9.9999996, -0.0000004, 0.0000005, 0.0000015, 1e300, 0x1p33, 0x1p33 - 1024,
+        -0x1p33, 8589934591.5, 0.1, std::numeric_limits<double>::infinity(),
+        std::numeric_limits<double>::quiet_NaN()})
     values.push_back(v);
   for (int i = 0; i < 100000; ++i) values.push_back(std::bit_cast<float>(bits(gen)));
   for (double v : values) {

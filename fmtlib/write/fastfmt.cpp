@@ -146,8 +146,20 @@ char* fast_fixed(char* out, double value, int width, int decimals) {
 }
 
 fixed_shape shape_of_f(double value) {
+  // The value times 10^6 as a whole number, as printf rounds it.
   std::uint64_t n = 0;
-  if (std::isfinite(value) && scaled(value, 6, n)) {
+  bool whole_number = false;
+  if (std::fabs(value) < 0x1p33 && static_cast<double>(static_cast<float>(value)) == value) {
+    // A float below 2^33 (the measuring pass's values): its 24 bits times
+    // 10^6 fit a double's 53 exactly, and adding and taking away 2^52 rounds
+    // the product to a whole number, ties to even.
+    const double product = std::fabs(value) * 1e6;
+    n = static_cast<std::uint64_t>((product + 0x1p52) - 0x1p52);
+    whole_number = true;
+  } else {
+    whole_number = std::isfinite(value) && scaled(value, 6, n);
+  }
+  if (whole_number) {
     // The sign and the digits of the whole part, then the point and six
     // decimals.
     std::size_t point = std::signbit(value) ? 2 : 1;

@@ -272,6 +272,42 @@ void batch_worker::serve() {
   }
 }
 
+namespace {
+
+// The measuring pass: the widths and decimals learnt depend on the order
+// of a field's values, so each field is measured by one of two threads, the
+// first half of the fields by the second thread, case after case, while
+// this one measures the other half and then reads the next batch. A missing
+// value counts with the text written for it.
+void measure_cases(run_state& run, case_source& source, field_context& ctx,
+                   const output_routines& row) {
+  const std::string missing = missing_text(run);
+  source.masks_wanted = false;
+  source.batch_size = cases_per_batch(run, source.r.layout, 0);
+  const std::size_t split = run.sizedetails.size() / 2;
+  std::array<case_batch, 2> batches;
+  field_context first_half = ctx;
+  batch_worker second(
+      [&](const case_batch& b) { measure_batch(first_half, missing, row, b, 0, split); });
+  bool more = source.fill(batches[0]);
+  for (std::size_t k = 0;; k ^= 1U) {
+    second.start(batches[k]);
+    measure_batch(ctx, missing, row, batches[k], split, run.sizedetails.size());
+    batches[k ^ 1U].cases = 0;
+    const bool last = !more;
+    if (more) more = source.fill(batches[k ^ 1U]);
+    second.wait();
+    if (last) break;
+  }
+  source.check_count();
+  std::copy(first_half.sizes.begin(), first_half.sizes.begin() + static_cast<std::ptrdiff_t>(split),
+            run.sizedetails.begin());
+  std::copy(ctx.sizes.begin() + static_cast<std::ptrdiff_t>(split), ctx.sizes.end(),
+            run.sizedetails.begin() + static_cast<std::ptrdiff_t>(split));
+}
+
+}  // namespace
+
 void create_data(run_state& run, std::FILE* out, const char* name, const output_routines& row,
                  data_pass kind) {
   case_source source(run);
@@ -279,35 +315,7 @@ void create_data(run_state& run, std::FILE* out, const char* name, const output_
   field_context ctx = make_field_context(run);
 
   if (kind == data_pass::measure) {
-    // The widths and decimals learnt depend on the order of a field's
-    // values: each field is measured by one of two threads, the first half
-    // of the fields by the second thread, case after case, while this one
-    // measures the other half and then reads the next batch. A missing
-    // value counts with the text written for it.
-    const std::string missing = missing_text(run);
-    source.masks_wanted = false;
-    source.batch_size = cases_per_batch(run, source.r.layout, 0);
-    const std::size_t split = run.sizedetails.size() / 2;
-    std::array<case_batch, 2> batches;
-    field_context first_half = ctx;
-    batch_worker second(
-        [&](const case_batch& b) { measure_batch(first_half, missing, row, b, 0, split); });
-    bool more = source.fill(batches[0]);
-    for (std::size_t k = 0;; k ^= 1U) {
-      second.start(batches[k]);
-      measure_batch(ctx, missing, row, batches[k], split, run.sizedetails.size());
-      batches[k ^ 1U].cases = 0;
-      const bool last = !more;
-      if (more) more = source.fill(batches[k ^ 1U]);
-      second.wait();
-      if (last) break;
-    }
-    source.check_count();
-    std::copy(first_half.sizes.begin(),
-              first_half.sizes.begin() + static_cast<std::ptrdiff_t>(split),
-              run.sizedetails.begin());
-    std::copy(ctx.sizes.begin() + static_cast<std::ptrdiff_t>(split), ctx.sizes.end(),
-              run.sizedetails.begin() + static_cast<std::ptrdiff_t>(split));
+    measure_cases(run, source, ctx, row);
     return;
   }
 

@@ -246,18 +246,6 @@ TEST(Plan, LineEndsInsideAByteOfFieldsOfTwoSizes) {
     text_codes.missing = std::string(size, 'm');
     expect_same_bytes(dir.path, "spss", text_codes);
   }
-  // The plan knows which bytes may be split at a line end: the first byte of
-  // the first multi-coded axis (" 1" to " 8", " 0") holds fields of one size,
-  // its second (" 9" to " 12") does not.
-  loaded_job job(dir.path, "spss", text_codes);
-  const output_routines& row = outputroutines[static_cast<std::size_t>(job.run.progmode->routines)];
-  field_context ctx = make_field_context(job.run);
-  const data_plan plan = make_plan(job.run, row, ctx);
-  ASSERT_GE(plan.chunks.size(), 2U);
-  EXPECT_EQ(8U, plan.chunks[0].fields);
-  EXPECT_EQ(2U, plan.chunks[0].field_size);
-  EXPECT_EQ(4U, plan.chunks[1].fields);
-  EXPECT_EQ(0U, plan.chunks[1].field_size);
 }
 
 }  // namespace

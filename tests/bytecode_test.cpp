@@ -140,27 +140,5 @@ TEST(Bytecode, BatchesReadBackAsTheCasesWent) {
   }
 }
 
-// The decoder the round trips rely on refuses what the encoder must never
-// write.
-TEST(Bytecode, DecoderRefusesBrokenLayouts) {
-  const struct {
-    const char* what;
-    std::string bytes;
-    std::size_t count;
-  } cases[] = {
-      {"padding before the last value", block({101, 0, 102}), 2},
-      {"a code after the last value", block({101, 102}), 1},
-      {"a block cut short", block({101, 102}).substr(0, 7), 2},
-      {"a raw value cut short", block({253}) + raw(1.5).substr(0, 4), 1},
-      {"bytes after the last block", block({101}) + "x", 1},
-      {"the end-of-file code", block({252}), 1},
-      {"fewer values", block({101}), 2},
-      {"bytes without values", block({}), 0},
-  };
-  std::vector<double> values;
-  for (const auto& c : cases)
-    EXPECT_NE("", testkit::decode_bytecode(c.bytes, c.count, values)) << c.what;
-}
-
 }  // namespace
 }  // namespace tx

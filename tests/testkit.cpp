@@ -146,16 +146,6 @@ result convert(const std::string& dir, std::vector<std::string> args, const env_
   return convert_in_turn(dir, {std::move(args)}, env).front();
 }
 
-tx::run_stopped expect_stop(const std::function<void()>& fn) {
-  try {
-    fn();
-  } catch (const tx::run_stopped& stop) {
-    return stop;
-  }
-  ADD_FAILURE() << "the run did not stop";
-  return {};
-}
-
 result run_program(const std::string& argv0, const std::vector<std::string>& args,
                    const std::string& dir, const env_list& env) {
   temp_dir bin;

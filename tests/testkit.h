@@ -77,9 +77,6 @@ struct in_directory {
 // A stream that takes everything and keeps nothing (a run's warnings).
 std::FILE* null_stream();
 
-// Runs fn; fails the test unless it stops the run. Returns the stop.
-tx::run_stopped expect_stop(const std::function<void()>& fn);
-
 // Runs the built program under the name argv0 (a link in a scratch
 // directory) in `dir`, with the environment changes given.
 result run_program(const std::string& argv0, const std::vector<std::string>& args,
